@@ -1,0 +1,357 @@
+#include "masking/mask_region.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "tests/support/failing_memory.h"
+#include "tests/support/region_helpers.h"
+
+namespace {
+
+using Rects = std::vector<Rect>;
+
+struct RegionCase {
+  const char* name;
+  std::int32_t pageWidth;
+  std::int32_t pageHeight;
+  Rects frames;
+  Rects afterExclude;
+  Rects afterGrow;  // the minimum is 300, as the document pass uses
+};
+
+class RegionCases : public ::testing::TestWithParam<RegionCase> {};
+
+TEST_P(RegionCases, ExcludeThenGrowGivesTheExactList) {
+  const RegionCase& c = GetParam();
+  MaskRegion* region = MaskRegion::Create(c.pageWidth, c.pageHeight);
+  ASSERT_NE(region, nullptr);
+  for (const Rect& f : c.frames) ASSERT_TRUE(region->Exclude(f.x, f.y, f.width, f.height));
+  EXPECT_EQ(Pieces(*region), c.afterExclude);
+  EXPECT_TRUE(WellLinked(*region));
+  region->GrowSlivers(300);
+  EXPECT_EQ(Pieces(*region), c.afterGrow);
+  MaskRegion::Destroy(region);
+  EXPECT_EQ(LiveBlocks(), 0);
+}
+
+const RegionCase kRegionCases[] = {
+    {"WorkedExample",
+     1000,
+     1000,
+     {{100, 100, 200, 200}},
+     {{300, 100, 700, 200}, {0, 100, 100, 200}, {0, 300, 1000, 700}, {0, 0, 1000, 100}},
+     {{300, 100, 700, 900}, {-300, 100, 400, 900}, {0, 300, 1000, 700}, {0, -300, 1000, 400}}},
+    {"FrameCoversThePage", 1000, 1000, {{0, 0, 1000, 1000}}, {}, {}},
+    {"FrameBeyondEverySide", 1000, 1000, {{-50, -50, 1100, 1100}}, {}, {}},
+    {"FrameWhollyOffThePage",
+     1000,
+     1000,
+     {{1100, 100, 100, 100}},
+     {{0, 0, 1000, 1000}},
+     {{0, 0, 1000, 1000}}},
+    {"FrameJustOffTheRightEdgeSplitsThePage",
+     1000,
+     1000,
+     {{1000, 100, 100, 100}},
+     {{0, 100, 1000, 100}, {0, 200, 1000, 800}, {0, 0, 1000, 100}},
+     {{0, 100, 1000, 900}, {0, 200, 1000, 800}, {0, -300, 1000, 400}}},
+    {"PieceAgainstTheFrameLeftEdgeIsSplit",
+     1000,
+     1000,
+     {{500, 0, 500, 1000}, {500, 200, 200, 200}},
+     {{0, 200, 500, 200}, {0, 400, 500, 600}, {0, 0, 500, 200}},
+     {{0, 200, 500, 800}, {0, 400, 500, 600}, {0, -300, 500, 500}}},
+    {"PieceAgainstTheFrameRightEdgeIsUntouched",
+     1000,
+     1000,
+     {{0, 0, 500, 1000}, {300, 200, 200, 200}},
+     {{500, 0, 500, 1000}},
+     {{500, 0, 500, 1000}}},
+    {"PieceAgainstTheFrameTopEdgeMovesToTheFront",
+     1000,
+     1000,
+     {{0, 400, 1000, 200}, {200, 400, 100, 100}},
+     {{0, 0, 1000, 400}, {0, 600, 1000, 400}},
+     {{0, 0, 1000, 400}, {0, 600, 1000, 400}}},
+    {"FrameOfZeroWidthSplitsWithoutRemoving",
+     1000,
+     1000,
+     {{500, 0, 0, 1000}},
+     {{500, 0, 500, 1000}, {0, 0, 500, 1000}},
+     {{500, 0, 500, 1000}, {0, 0, 500, 1000}}},
+    {"GrowthUpwardFromANeighbour",
+     1000,
+     1000,
+     {{0, 500, 1000, 500}, {100, 400, 800, 100}},
+     {{900, 400, 100, 100}, {0, 400, 100, 100}, {0, 0, 1000, 400}},
+     {{900, 0, 400, 500}, {-300, 0, 400, 500}, {0, 0, 1000, 400}}},
+    {"NarrowStripBetweenFramesStaysNarrow",
+     1000,
+     1000,
+     {{100, 0, 300, 1000}, {500, 0, 400, 1000}},
+     {{900, 0, 100, 1000}, {400, 0, 100, 1000}, {0, 0, 100, 1000}},
+     {{900, 0, 400, 1000}, {400, 0, 100, 1000}, {-300, 0, 400, 1000}}},
+    {"LowBandWithoutSpanningNeighbourStaysLow",
+     1000,
+     1000,
+     {{0, 300, 1000, 100}, {0, 500, 1000, 100}},
+     {{0, 600, 1000, 400}, {0, 400, 1000, 100}, {0, 0, 1000, 300}},
+     {{0, 600, 1000, 400}, {0, 400, 1000, 100}, {0, 0, 1000, 300}}},
+    {"GrowthFromANeighbourNeedNotReachTheMinimum",
+     1000,
+     1000,
+     {{100, 400, 800, 100}, {200, 550, 600, 400}},
+     {{800, 550, 200, 400},
+      {0, 550, 200, 400},
+      {0, 950, 1000, 50},
+      {0, 500, 1000, 50},
+      {900, 400, 100, 100},
+      {0, 400, 100, 100},
+      {0, 0, 1000, 400}},
+     {{800, 550, 500, 400},
+      {-300, 550, 500, 400},
+      {0, 950, 1000, 350},
+      {0, 500, 1000, 50},
+      {900, 400, 400, 150},
+      {-300, 400, 400, 150},
+      {0, 0, 1000, 400}}},
+    {"SecondPassSeesTheFirst",
+     1000,
+     200,
+     {{100, 50, 200, 100}},
+     {{300, 50, 700, 100}, {0, 50, 100, 100}, {0, 150, 1000, 50}, {0, 0, 1000, 50}},
+     {{300, 50, 700, 450}, {-300, 50, 400, 450}, {0, 150, 1000, 350}, {0, -300, 1000, 350}}},
+    {"FullHeightPieceOfALowPageGrowsUpwardOnly",
+     1000,
+     200,
+     {{400, 0, 200, 200}},
+     {{600, 0, 400, 200}, {0, 0, 400, 200}},
+     {{600, -300, 400, 500}, {0, -300, 400, 500}}},
+    {"ListOrderDecidesBetweenNeighbours",
+     1000,
+     1000,
+     {{100, 100, 200, 200}, {100, 100, 200, 200}},
+     {{0, 0, 1000, 100}, {0, 100, 100, 200}, {300, 100, 700, 200}, {0, 300, 1000, 700}},
+     {{0, -300, 1000, 400}, {-300, -300, 400, 600}, {300, -300, 700, 600}, {0, 300, 1000, 700}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Region, RegionCases, ::testing::ValuesIn(kRegionCases),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(Region, EmptyRegionStaysEmpty) {
+  MaskRegion* region = MaskRegion::Create(1000, 1000);
+  ASSERT_TRUE(region->Exclude(0, 0, 1000, 1000));
+  ASSERT_TRUE(region->Exclude(10, 10, 10, 10));
+  region->GrowSlivers(300);
+  EXPECT_EQ(region->First(), nullptr);
+  EXPECT_TRUE(WellLinked(*region));
+  MaskRegion::Destroy(region);
+}
+
+// Frames near the ends of the 32-bit range: edges are computed in 64 bits, so
+// far-away frames change nothing and frames reaching to the range's end are
+// carved like any other.
+TEST(Region, ExtremeFramesNeitherOverflowNorMisfire) {
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+  MaskRegion* region = MaskRegion::Create(1000, 1000);
+  // In 32 bits, kMax + kMax wraps to -2 and the frame would seem to lie left
+  // of the page; it lies wholly to the right.
+  ASSERT_TRUE(region->Exclude(kMax, kMax, kMax, kMax));
+  ASSERT_TRUE(region->Exclude(kMin, kMin, 10, 10));
+  EXPECT_EQ(Pieces(*region), (Rects{{0, 0, 1000, 1000}}));
+  // From the range's start to y = -1: above the page. From y = -1 to the
+  // range's end: everything right of x = 600 goes.
+  ASSERT_TRUE(region->Exclude(600, kMin, kMax, kMax));
+  EXPECT_EQ(Pieces(*region), (Rects{{0, 0, 1000, 1000}}));
+  ASSERT_TRUE(region->Exclude(600, -1, kMax, kMax));
+  EXPECT_EQ(Pieces(*region), (Rects{{0, 0, 600, 1000}}));
+  MaskRegion::Destroy(region);
+}
+
+TEST(Region, GrowthThatWouldNotFitIn32BitsIsNotApplied) {
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  MaskRegion* region = MaskRegion::Create(1000, 100);
+  region->GrowSlivers(kMax);
+  EXPECT_EQ(Pieces(*region), (Rects{{0, 0, 1000, 100}}));
+  region->GrowSlivers(std::numeric_limits<std::int32_t>::min());
+  EXPECT_EQ(Pieces(*region), (Rects{{0, 0, 1000, 100}}));
+  MaskRegion::Destroy(region);
+
+  // A piece at the bottom of the tallest page still grows: its position and
+  // height fit, although its bottom edge now lies beyond the range.
+  region = MaskRegion::Create(10, kMax);
+  ASSERT_TRUE(region->Exclude(0, 0, 10, kMax - 5));
+  region->GrowSlivers(300);
+  EXPECT_EQ(Pieces(*region), (Rects{{-300, kMax - 5, 310, 305}}));
+  MaskRegion::Destroy(region);
+}
+
+TEST(Region, ShortageDuringCreationLeavesNothingBehind) {
+  for (long failing = 1; failing <= 3; ++failing) {
+    FailAllocationAfter(failing);
+    EXPECT_EQ(MaskRegion::Create(1000, 1000), nullptr) << "allocation " << failing;
+    EXPECT_EQ(LiveBlocks(), 0) << "allocation " << failing;
+  }
+  FailAllocationAfter(0);
+}
+
+TEST(Region, ShortageDuringASplitKeepsTheListWhole) {
+  // The worked example's split needs four new pieces; fail each in turn.
+  for (long failing = 1; failing <= 4; ++failing) {
+    MaskRegion* region = MaskRegion::Create(1000, 1000);
+    FailAllocationAfter(failing);
+    EXPECT_FALSE(region->Exclude(100, 100, 200, 200));
+    FailAllocationAfter(0);
+    EXPECT_TRUE(WellLinked(*region));
+    EXPECT_EQ(Pieces(*region), (Rects{{0, 0, 1000, 1000}})) << "allocation " << failing;
+    MaskRegion::Destroy(region);
+    EXPECT_EQ(LiveBlocks(), 0);
+  }
+}
+
+// ---- properties over random frames ----------------------------------------
+
+// Grid cells spanned by every edge that matters, for coverage checks.
+std::vector<std::int64_t> Cuts(std::set<std::int64_t> edges, std::int64_t low, std::int64_t high) {
+  edges.insert(low);
+  edges.insert(high);
+  std::vector<std::int64_t> cuts;
+  for (std::int64_t e : edges) {
+    if (e >= low && e <= high) cuts.push_back(e);
+  }
+  return cuts;
+}
+
+bool Contains(const Rect& r, std::int64_t cx2, std::int64_t cy2) {
+  // Points are doubled so that cell centres stay integral.
+  return 2 * std::int64_t{r.x} < cx2 && cx2 < 2 * (std::int64_t{r.x} + r.width) &&
+         2 * std::int64_t{r.y} < cy2 && cy2 < 2 * (std::int64_t{r.y} + r.height);
+}
+
+struct Coverage {
+  std::vector<std::int64_t> xs;
+  std::vector<std::int64_t> ys;
+};
+
+Coverage Grid(std::int32_t w, std::int32_t h, const std::vector<const Rects*>& sets) {
+  std::set<std::int64_t> xe;
+  std::set<std::int64_t> ye;
+  for (const Rects* set : sets) {
+    for (const Rect& r : *set) {
+      xe.insert(r.x);
+      xe.insert(std::int64_t{r.x} + r.width);
+      ye.insert(r.y);
+      ye.insert(std::int64_t{r.y} + r.height);
+    }
+  }
+  return {Cuts(xe, 0, w), Cuts(ye, 0, h)};
+}
+
+int CountCovering(const Rects& rects, std::int64_t cx2, std::int64_t cy2) {
+  return static_cast<int>(std::count_if(rects.begin(), rects.end(),
+                                        [&](const Rect& r) { return Contains(r, cx2, cy2); }));
+}
+
+Rects RandomFrames(std::mt19937& rng, std::int32_t w, std::int32_t h, int count) {
+  std::uniform_int_distribution<std::int32_t> xs(-w / 5, w + w / 10);
+  std::uniform_int_distribution<std::int32_t> ys(-h / 5, h + h / 10);
+  std::uniform_int_distribution<std::int32_t> size(0, w / 2);
+  // Coarse coordinates make touching edges, the cases most likely to go wrong.
+  std::uniform_int_distribution<int> coarse(0, 1);
+  Rects frames;
+  for (int i = 0; i < count; ++i) {
+    Rect f{xs(rng), ys(rng), size(rng), size(rng)};
+    if (coarse(rng) == 1)
+      f = {f.x / 100 * 100, f.y / 100 * 100, f.width / 100 * 100, f.height / 100 * 100};
+    frames.push_back(f);
+  }
+  return frames;
+}
+
+TEST(RegionProperties, PiecesTileThePageMinusTheFrames) {
+  std::mt19937 rng(20261208);
+  for (int trial = 0; trial < 300; ++trial) {
+    const std::int32_t w = 500 + static_cast<std::int32_t>(rng() % 1500);
+    const std::int32_t h = 500 + static_cast<std::int32_t>(rng() % 1500);
+    const Rects frames = RandomFrames(rng, w, h, 1 + trial % 12);
+    MaskRegion* region = MaskRegion::Create(w, h);
+    for (const Rect& f : frames) ASSERT_TRUE(region->Exclude(f.x, f.y, f.width, f.height));
+    const Rects pieces = Pieces(*region);
+    ASSERT_TRUE(WellLinked(*region));
+    for (const Rect& p : pieces) {
+      ASSERT_GT(p.width, 0) << "trial " << trial;
+      ASSERT_GT(p.height, 0) << "trial " << trial;
+      ASSERT_GE(p.x, 0);
+      ASSERT_GE(p.y, 0);
+      ASSERT_LE(p.x + p.width, w);
+      ASSERT_LE(p.y + p.height, h);
+    }
+    // Pieces only ever meet above and below, never side by side, when the
+    // frames have area.
+    const bool framesHaveArea = std::all_of(
+        frames.begin(), frames.end(), [](const Rect& f) { return f.width > 0 && f.height > 0; });
+    if (framesHaveArea) {
+      for (const Rect& a : pieces) {
+        for (const Rect& b : pieces) {
+          const bool sideBySide =
+              a.x + a.width == b.x && a.y < b.y + b.height && b.y < a.y + a.height;
+          ASSERT_FALSE(sideBySide) << a << " beside " << b << " in trial " << trial;
+        }
+      }
+    }
+    const Coverage grid = Grid(w, h, {&pieces, &frames});
+    for (std::size_t i = 0; i + 1 < grid.xs.size(); ++i) {
+      for (std::size_t j = 0; j + 1 < grid.ys.size(); ++j) {
+        const std::int64_t cx2 = grid.xs[i] + grid.xs[i + 1];
+        const std::int64_t cy2 = grid.ys[j] + grid.ys[j + 1];
+        const int expected = CountCovering(frames, cx2, cy2) > 0 ? 0 : 1;
+        ASSERT_EQ(CountCovering(pieces, cx2, cy2), expected)
+            << "cell at (" << cx2 / 2 << ", " << cy2 / 2 << ") in trial " << trial;
+      }
+    }
+    MaskRegion::Destroy(region);
+  }
+  EXPECT_EQ(LiveBlocks(), 0);
+}
+
+TEST(RegionProperties, GrowthLeavesTheCoveredPartOfThePageUnchanged) {
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 300; ++trial) {
+    const std::int32_t w = 300 + static_cast<std::int32_t>(rng() % 1700);
+    const std::int32_t h = 300 + static_cast<std::int32_t>(rng() % 1700);
+    const Rects frames = RandomFrames(rng, w, h, 1 + trial % 10);
+    MaskRegion* region = MaskRegion::Create(w, h);
+    for (const Rect& f : frames) ASSERT_TRUE(region->Exclude(f.x, f.y, f.width, f.height));
+    const Rects before = Pieces(*region);
+    region->GrowSlivers(300);
+    const Rects after = Pieces(*region);
+    ASSERT_EQ(after.size(), before.size());
+    ASSERT_TRUE(WellLinked(*region));
+    const Coverage grid = Grid(w, h, {&before, &after});
+    for (std::size_t i = 0; i + 1 < grid.xs.size(); ++i) {
+      for (std::size_t j = 0; j + 1 < grid.ys.size(); ++j) {
+        const std::int64_t cx2 = grid.xs[i] + grid.xs[i + 1];
+        const std::int64_t cy2 = grid.ys[j] + grid.ys[j + 1];
+        ASSERT_EQ(CountCovering(after, cx2, cy2) > 0, CountCovering(before, cx2, cy2) > 0)
+            << "cell at (" << cx2 / 2 << ", " << cy2 / 2 << ") in trial " << trial;
+      }
+    }
+    // Growth never shrinks a piece and never moves its far edges inward.
+    for (std::size_t k = 0; k < before.size(); ++k) {
+      EXPECT_LE(after[k].x, before[k].x);
+      EXPECT_LE(after[k].y, before[k].y);
+      EXPECT_GE(after[k].x + after[k].width, before[k].x + before[k].width);
+      EXPECT_GE(after[k].y + after[k].height, before[k].y + before[k].height);
+    }
+    MaskRegion::Destroy(region);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#include "tests/support/failing_memory.h"
+
+#include <cstdlib>
+
+#include "masking/memory.h"
+
+namespace {
+long failAt = 0;
+long requests = 0;
+long live = 0;
+}  // namespace
+
+void FailAllocationAfter(long n) {
+  failAt = n;
+  requests = 0;
+}
+
+long AllocationRequests() { return requests; }
+
+long LiveBlocks() { return live; }
+
+void* AllocateBlock(std::size_t size) {
+  ++requests;
+  if (requests == failAt) return nullptr;
+  void* block = std::malloc(size);
+  if (block != nullptr) ++live;
+  return block;
+}
+
+void ReleaseBlock(void* block) {
+  if (block == nullptr) return;
+  --live;
+  std::free(block);
+}

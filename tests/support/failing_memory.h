@@ -1,0 +1,10 @@
+// Test allocator for the engine (linked instead of masking/memory.cpp): it
+// counts requests and live blocks, and can fail one chosen request.
+#pragma once
+
+// Makes the n-th request from now fail (1-based); 0 fails none.
+void FailAllocationAfter(long requests);
+// Requests since the last FailAllocationAfter call.
+long AllocationRequests();
+// Blocks handed out and not yet released.
+long LiveBlocks();

@@ -1,0 +1,45 @@
+// Shared helpers for tests that look at a region's pieces.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <vector>
+
+#include "masking/mask_region.h"
+
+struct Rect {
+  std::int32_t x;
+  std::int32_t y;
+  std::int32_t width;
+  std::int32_t height;
+  bool operator==(const Rect& other) const {
+    return x == other.x && y == other.y && width == other.width && height == other.height;
+  }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Rect& r) {
+  return out << "(" << r.x << ", " << r.y << ", " << r.width << ", " << r.height << ")";
+}
+
+// The pieces front first.
+inline std::vector<Rect> Pieces(const MaskRegion& region) {
+  std::vector<Rect> pieces;
+  for (const MaskPiece* p = region.First(); p != nullptr; p = p->next) {
+    pieces.push_back({p->x, p->y, p->width, p->height});
+  }
+  return pieces;
+}
+
+// True when every node's prev names the node before it and the sentinel is
+// untouched.
+inline bool WellLinked(const MaskRegion& region) {
+  const MaskPiece* head = region.head;
+  if (head->prev != nullptr || head->x != 0 || head->y != 0 || head->width != 0 ||
+      head->height != 0) {
+    return false;
+  }
+  for (const MaskPiece* p = head; p->next != nullptr; p = p->next) {
+    if (p->next->prev != p) return false;
+  }
+  return true;
+}
