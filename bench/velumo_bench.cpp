@@ -1,0 +1,101 @@
+// Speed of the region work and of a whole document pass through the stand-in
+// host (loading and saving its JSON included).
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "hostsim/hostsim.h"
+#include "masking/mask_document.h"
+#include "masking/mask_region.h"
+#include "masking/message_sink.h"
+
+void ShowMessage(const char*) {}
+
+namespace {
+
+constexpr std::int32_t kPageWidth = 21000;
+constexpr std::int32_t kPageHeight = 29700;
+
+struct Frame {
+  std::int32_t x, y, width, height;
+};
+
+std::vector<Frame> RandomFrames(int count, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<std::int32_t> x(-500, kPageWidth);
+  std::uniform_int_distribution<std::int32_t> y(-500, kPageHeight);
+  std::uniform_int_distribution<std::int32_t> size(200, 4000);
+  std::vector<Frame> frames;
+  for (int i = 0; i < count; ++i) frames.push_back({x(rng), y(rng), size(rng), size(rng)});
+  return frames;
+}
+
+// One page's region work as the pass does it: build, carve, grow, read, free.
+void RegionWork(benchmark::State& state) {
+  const std::vector<Frame> frames = RandomFrames(static_cast<int>(state.range(0)), 42);
+  std::int64_t pieces = 0;
+  for (auto _ : state) {
+    MaskRegion* region = MaskRegion::Create(kPageWidth, kPageHeight);
+    for (const Frame& f : frames) region->Exclude(f.x, f.y, f.width, f.height);
+    region->GrowSlivers(300);
+    pieces = 0;
+    for (const MaskPiece* p = region->First(); p != nullptr; p = p->next) ++pieces;
+    benchmark::DoNotOptimize(pieces);
+    MaskRegion::Destroy(region);
+  }
+  state.counters["pieces"] = static_cast<double>(pieces);
+}
+BENCHMARK(RegionWork)->Arg(10)->Arg(20)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+std::string GeneratedDocument(int pages, int framesPerPage) {
+  nlohmann::json document;
+  document["pages"] = nlohmann::json::array();
+  for (int p = 0; p < pages; ++p) {
+    nlohmann::json annotations = nlohmann::json::array();
+    for (int t = 0; t < 10; ++t) {
+      annotations.push_back({{"type", 0x8030},
+                             {"x", 1500},
+                             {"y", 1500 + 2500 * t},
+                             {"width", 15000},
+                             {"height", 900},
+                             {"attributes", {{"%FontSize", 10}}}});
+    }
+    for (const Frame& f : RandomFrames(framesPerPage, static_cast<std::uint32_t>(p))) {
+      annotations.push_back({{"type", 0x803D},
+                             {"x", f.x},
+                             {"y", f.y},
+                             {"width", f.width},
+                             {"height", f.height},
+                             {"attributes", {{"%BorderStyle", 1}, {"%FillStyle", 0}}}});
+    }
+    document["pages"].push_back(
+        {{"width", kPageWidth}, {"height", kPageHeight}, {"annotations", annotations}});
+  }
+  return document.dump();
+}
+
+void MaskThousandPages(benchmark::State& state) {
+  const std::string bytes = GeneratedDocument(1000, 5);
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "velumo-bench-1000-pages.json";
+  hostsim::SetRecording(false);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::ofstream(path, std::ios::binary) << bytes;
+    state.ResumeTiming();
+    if (!MaskDocument(path.string().c_str())) state.SkipWithError("the pass failed");
+  }
+  std::filesystem::remove(path);
+  state.counters["pages"] = 1000;
+}
+BENCHMARK(MaskThousandPages)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();

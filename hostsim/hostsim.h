@@ -1,0 +1,61 @@
+// The stand-in host: the ten functions of masking/host_api.h implemented over
+// JSON document files (see hostsim/document_file.h), for the console runner
+// and the tests. Every call is logged so that tests can check exactly what
+// the masking pass handed to the host.
+//
+// The stand-in is single-threaded, like the pass that drives it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "masking/host_api.h"
+
+namespace hostsim {
+
+// One call into the host API, as the caller made it.
+struct RecordedCall {
+  int ordinal = 0;
+  // The arguments in order, except the record pointer and the string. Other
+  // pointers are logged as 0 (null) or 1, except the value of ordinal 66,
+  // which is logged as the 32-bit integer it points to (0 if null):
+  //   22 {handle pointer}            23 {document, reserved}
+  //   24 {document}                  25 {document, page}
+  //   32 {document, reserved}        55 {document, page, parent, index, reserved}
+  //   56 {annotation, bufferSize, reserved}
+  //   64 {document, type, page, x, y, created pointer, reserved}
+  //   65 {document, annotation, reserved}
+  //   66 {document, annotation, valueType, value, textCodePage, reserved}
+  std::vector<std::int64_t> args;
+  // The 32-bit words of the record as passed in, before the host wrote to it
+  // (22: open mode, 24: document information, 25: page information,
+  // 55: annotation information, 64: rectangle shape); empty if none or null.
+  std::vector<std::int32_t> record;
+  // The path (22) or attribute name (56, 66) as passed, else empty.
+  std::string text;
+  // The handle stored by a successful 22 or 64, else 0.
+  std::uint32_t handleOut = 0;
+  std::int32_t result = 0;
+};
+
+// Turns call logging on or off (on by default).
+void SetRecording(bool on);
+// The logged calls since the last Reset(), oldest first.
+const std::vector<RecordedCall>& Calls();
+// Closes every open document without saving, clears the log and the call
+// counts; the recording setting stays as it is. Handles are never reused,
+// not even after a reset.
+void Reset();
+// Number of documents currently open.
+int OpenHandleCount();
+
+}  // namespace hostsim
+
+// The same controls by name, for tests that load the stand-in as a DLL.
+extern "C" {
+// Calls of `ordinal` since the last reset (counted whether or not logging is on).
+HOST_API_DECL int HostSimCallCount(int ordinal);
+HOST_API_DECL int HostSimOpenHandleCount();
+HOST_API_DECL void HostSimReset();
+}

@@ -1,0 +1,162 @@
+// Makes each host call of a realistic run fail in turn, and each allocation,
+// and checks that the pass always ends the way its failure rules say: the
+// right result and message, the document closed, saved only on success, and
+// the file untouched whenever the pass gave up.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "hostsim/hostsim.h"
+#include "masking/host_api.h"
+#include "masking/mask_document.h"
+#include "tests/support/documents.h"
+#include "tests/support/failing_memory.h"
+#include "tests/support/message_recorder.h"
+
+namespace {
+
+using testdoc::Json;
+
+// Three pages: keep-frames among other annotations, a page without frames,
+// and a page where the host refuses the pieces that grow off the page.
+Json SweepDocument(bool refuseOffPage) {
+  Json document =
+      testdoc::Document({testdoc::Page(21000, 29700,
+                                       {testdoc::TextNote(1000, 1000, 4000, 500),
+                                        testdoc::KeepFrame(1000, 2000, 8000, 3000),
+                                        testdoc::Rectangle(5000, 9000, 2000, 2000, 1, 1),
+                                        testdoc::KeepFrame(12000, 15000, 6000, 4000)}),
+                         testdoc::Page(21000, 29700,
+                                       {testdoc::Rectangle(100, 100, 500, 500, 0, 0),
+                                        testdoc::TextNote(10, 10, 20, 20)}),
+                         testdoc::Page(1000, 1000, {testdoc::KeepFrame(200, 100, 600, 600)})});
+  document["host"] = {{"refuseOffPage", refuseOffPage}};
+  return document;
+}
+
+struct PassRun {
+  bool result;
+  std::vector<std::string> messages;
+  std::vector<int> ordinals;
+};
+
+PassRun MaskOnce(const std::string& path) {
+  hostsim::Reset();
+  RecordedMessages().clear();
+  PassRun run{MaskDocument(path.c_str()), {}, {}};
+  run.messages = RecordedMessages();
+  for (const hostsim::RecordedCall& call : hostsim::Calls()) run.ordinals.push_back(call.ordinal);
+  return run;
+}
+
+int Count(const std::vector<int>& ordinals, int ordinal) {
+  int n = 0;
+  for (int o : ordinals) n += o == ordinal ? 1 : 0;
+  return n;
+}
+
+TEST(FaultSweep, EveryFailingHostCallEndsThePassByTheRules) {
+  testdoc::DocumentDir dir;
+  const std::string path = dir.File("sweep.json");
+  testdoc::WriteFile(path, SweepDocument(true).dump(2));
+  const PassRun baseline = MaskOnce(path);
+  ASSERT_TRUE(baseline.result);
+  ASSERT_EQ(baseline.messages.size(), 1u) << "page 3 has refused pieces";
+  ASSERT_GT(baseline.ordinals.size(), 40u);
+
+  int cases = 0;
+  for (const char* code : {"0x80004005", "0x80070002"}) {
+    const HostResult failing = static_cast<HostResult>(std::stoul(code, nullptr, 16));
+    const std::string hostMessage =
+        testdoc::Cp932(failing == kHostFileNotFound ? "指定されたファイルが見つかりません。"
+                                                    : "エラーが発生しました。");
+    std::map<int, int> seen;
+    for (int ordinal : baseline.ordinals) {
+      const int call = ++seen[ordinal];
+      Json document = SweepDocument(true);
+      document["host"]["failures"] = {{{"ordinal", ordinal}, {"call", call}, {"result", code}}};
+      const std::string bytes = document.dump(2);
+      testdoc::WriteFile(path, bytes);
+      const PassRun run = MaskOnce(path);
+      ++cases;
+      SCOPED_TRACE("ordinal " + std::to_string(ordinal) + " call " + std::to_string(call) +
+                   " fails with " + code);
+      // A close that fails keeps its handle in the stand-in; the pass asked
+      // to close it all the same.
+      if (ordinal != kOrdinalClose) {
+        EXPECT_EQ(hostsim::OpenHandleCount(), 0);
+      }
+      EXPECT_EQ(LiveBlocks(), 0);
+      switch (ordinal) {
+        case kOrdinalOpen:
+          EXPECT_FALSE(run.result);
+          EXPECT_EQ(run.messages, std::vector<std::string>{hostMessage});
+          EXPECT_EQ(run.ordinals, std::vector<int>{kOrdinalOpen}) << "nothing to close";
+          break;
+        case kOrdinalDocumentInfo:  // not examined: no page is seen
+          EXPECT_TRUE(run.result);
+          EXPECT_TRUE(run.messages.empty());
+          EXPECT_EQ(run.ordinals, (std::vector<int>{22, 24, 32, 23}));
+          break;
+        case kOrdinalSave:
+        case kOrdinalClose:  // not examined either
+          EXPECT_TRUE(run.result);
+          EXPECT_EQ(run.messages, baseline.messages);
+          EXPECT_EQ(run.ordinals, baseline.ordinals);
+          if (ordinal == kOrdinalSave) {
+            EXPECT_EQ(testdoc::ReadFile(path), bytes);
+          }
+          break;
+        case kOrdinalPageInfo:
+        case kOrdinalAnnotationInfo:
+          EXPECT_FALSE(run.result);
+          EXPECT_EQ(run.messages, std::vector<std::string>{hostMessage});
+          break;
+        default:  // attribute read and write, removal, add: quietly
+          EXPECT_FALSE(run.result);
+          EXPECT_TRUE(run.messages.empty());
+          break;
+      }
+      if (!run.result) {
+        if (ordinal != kOrdinalOpen) {
+          EXPECT_EQ(run.ordinals.back(), kOrdinalClose);
+          EXPECT_EQ(Count(run.ordinals, kOrdinalClose), 1);
+        }
+        EXPECT_EQ(Count(run.ordinals, kOrdinalSave), 0);
+        EXPECT_EQ(testdoc::ReadFile(path), bytes) << "a failed pass leaves the file as it was";
+      }
+    }
+  }
+  EXPECT_EQ(cases, 2 * static_cast<int>(baseline.ordinals.size()));
+}
+
+TEST(FaultSweep, EveryFailingAllocationGivesUpWithTheGeneralMessage) {
+  testdoc::DocumentDir dir;
+  const std::string path = dir.File("memory.json");
+  const std::string bytes = SweepDocument(false).dump(2);
+  testdoc::WriteFile(path, bytes);
+  FailAllocationAfter(0);
+  ASSERT_TRUE(MaskOnce(path).result);
+  const long requests = AllocationRequests();
+  ASSERT_GE(requests, 15) << "three regions and their splits";
+
+  for (long failing = 1; failing <= requests; ++failing) {
+    testdoc::WriteFile(path, bytes);
+    FailAllocationAfter(failing);
+    const PassRun run = MaskOnce(path);
+    FailAllocationAfter(0);
+    SCOPED_TRACE("allocation " + std::to_string(failing));
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.messages, std::vector<std::string>{testdoc::Cp932("エラーが発生しました。")});
+    EXPECT_EQ(Count(run.ordinals, kOrdinalSave), 0);
+    EXPECT_EQ(run.ordinals.back(), kOrdinalClose);
+    EXPECT_EQ(hostsim::OpenHandleCount(), 0);
+    EXPECT_EQ(LiveBlocks(), 0);
+    EXPECT_EQ(testdoc::ReadFile(path), bytes);
+  }
+}
+
+}  // namespace

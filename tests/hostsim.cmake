@@ -1,0 +1,20 @@
+# Tests of the stand-in host and the SVG renderer (native builds only).
+# Included from tests/CMakeLists.txt.
+if(NOT WIN32)
+  if(NOT TARGET GTest::gtest_main)
+    find_package(GTest REQUIRED)
+  endif()
+  include(GoogleTest)
+
+  add_executable(velumo_hostsim_test
+    ${CMAKE_CURRENT_LIST_DIR}/hostsim_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/hostsim_document_test.cpp)
+  target_link_libraries(velumo_hostsim_test PRIVATE velumo_hostsim GTest::gtest_main)
+  velumo_warnings(velumo_hostsim_test)
+  gtest_discover_tests(velumo_hostsim_test DISCOVERY_TIMEOUT 60)
+
+  add_executable(velumo_svg_render_test ${CMAKE_CURRENT_LIST_DIR}/svg_render_test.cpp)
+  target_link_libraries(velumo_svg_render_test PRIVATE velumo_svg_render GTest::gtest_main)
+  velumo_warnings(velumo_svg_render_test)
+  gtest_discover_tests(velumo_svg_render_test DISCOVERY_TIMEOUT 60)
+endif()

@@ -1,0 +1,183 @@
+// Tests of the document file layer: the strict reader, the writer and the
+// atomic file replace.
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "hostsim/document_file.h"
+#include "tests/support/files.h"
+
+namespace {
+
+using hostsim::Document;
+using hostsim::FileStatus;
+using hostsim::ParseDocument;
+using testfiles::ReadFile;
+using testfiles::TempDir;
+using testfiles::WriteFile;
+
+Document ParseOk(const std::string& text) {
+  Document document;
+  std::string error;
+  EXPECT_TRUE(ParseDocument(text, document, error)) << error << "\n" << text;
+  return document;
+}
+
+std::string ParseError(const std::string& text) {
+  Document document;
+  std::string error;
+  EXPECT_FALSE(ParseDocument(text, document, error)) << text;
+  return error;
+}
+
+TEST(DocumentParseTest, ReadsPagesAnnotationsAndHostSettings) {
+  const Document document = ParseOk(R"({
+    "pages": [
+      {"width": 2147483647, "height": 1,
+       "annotations": [{"type": 32829, "x": -2147483648, "y": 0, "width": 5, "height": 6,
+                        "attributes": {"%FillStyle": 0, "%BorderStyle": -1}}]},
+      {"width": 0, "height": -4, "annotations": []}
+    ],
+    "host": {"minAnnotationSize": 300, "refuseOffPage": true,
+             "failures": [{"ordinal": 64, "call": 2, "result": "0x80004005"},
+                          {"ordinal": 22, "call": 1, "result": -2147024891},
+                          {"ordinal": 56, "call": 3, "result": "0X8007000e"}]}
+  })");
+  ASSERT_EQ(document.pages.size(), 2u);
+  const hostsim::Page& first = document.pages[0];
+  EXPECT_EQ(first.width, std::numeric_limits<std::int32_t>::max());
+  ASSERT_EQ(first.annotations.size(), 1u);
+  const hostsim::Annotation& annotation = first.annotations[0];
+  EXPECT_EQ(annotation.type, 0x803D);
+  EXPECT_EQ(annotation.x, std::numeric_limits<std::int32_t>::min());
+  EXPECT_EQ(annotation.height, 6);
+  using Attributes = std::vector<std::pair<std::string, std::int32_t>>;
+  EXPECT_EQ(annotation.attributes, (Attributes{{"%FillStyle", 0}, {"%BorderStyle", -1}}))
+      << "file order";
+  EXPECT_EQ(annotation.Attribute("%BorderStyle"), -1);
+  EXPECT_FALSE(annotation.Attribute("%Missing").has_value());
+  EXPECT_EQ(document.pages[1].height, -4);
+
+  EXPECT_EQ(document.host.minAnnotationSize, 300);
+  EXPECT_TRUE(document.host.refuseOffPage);
+  ASSERT_EQ(document.host.failures.size(), 3u);
+  EXPECT_EQ(document.host.failures[0].ordinal, 64);
+  EXPECT_EQ(document.host.failures[0].call, 2);
+  EXPECT_EQ(document.host.failures[0].result, static_cast<std::int32_t>(0x80004005u));
+  EXPECT_EQ(document.host.failures[1].result, static_cast<std::int32_t>(0x80070005u));
+  EXPECT_EQ(document.host.failures[2].result, static_cast<std::int32_t>(0x8007000Eu));
+}
+
+TEST(DocumentParseTest, OptionalPartsDefaultToEmpty) {
+  const Document document = ParseOk(R"({"pages": [{"width": 1, "height": 2,
+      "annotations": [{"type": 1, "x": 0, "y": 0, "width": 1, "height": 1}]}]})");
+  EXPECT_TRUE(document.pages[0].annotations[0].attributes.empty());
+  EXPECT_EQ(document.host.minAnnotationSize, 0);
+  EXPECT_FALSE(document.host.refuseOffPage);
+  EXPECT_TRUE(document.host.failures.empty());
+  EXPECT_TRUE(ParseOk(R"({"pages": [], "host": {}})").pages.empty());
+  ParseOk("\xEF\xBB\xBF{\"pages\": []}");  // a byte order mark is fine
+}
+
+TEST(DocumentParseTest, NestingIsLimitedTo64Levels) {
+  const auto nested = [](int arrays) {
+    return R"({"pages": [], "deep": )" + std::string(static_cast<std::size_t>(arrays), '[') +
+           std::string(static_cast<std::size_t>(arrays), ']') + "}";
+  };
+  ParseOk(nested(hostsim::kMaxNestingDepth - 1));  // with the top-level object: 64
+  EXPECT_NE(ParseError(nested(hostsim::kMaxNestingDepth)).find("nested"), std::string::npos);
+  EXPECT_NE(ParseError(nested(1000000)).find("nested"), std::string::npos);
+}
+
+TEST(DocumentParseTest, ErrorsNameTheFaultyValue) {
+  EXPECT_EQ(ParseError(R"({"pages": [{"width": 1, "height": 1, "annotations": [
+      {"type": 1, "x": 0, "y": 0, "width": 1, "height": 1},
+      {"type": 1, "x": 0, "y": 0, "width": 1, "height": 2147483648}]}]})"),
+            "pages[0].annotations[1].height is not a signed 32-bit integer");
+  EXPECT_EQ(ParseError(R"({"pages": [{"width": 1}]})"), "pages[0] has no \"height\"");
+  EXPECT_EQ(ParseError(R"({"pages": [], "host": {"failures": [{"ordinal": 99, "call": 1,
+      "result": -1}]}})"),
+            "host.failures[0].ordinal is not an ordinal of the host API");
+  EXPECT_EQ(ParseError("{\"pages\": [], \"x\": \"\xC0\xAF\"}"), "not valid JSON (or not UTF-8)");
+}
+
+TEST(DocumentSerializeTest, RoundTripKeepsEverythingItDoesNotManage) {
+  const std::string text = R"({
+    "version": 3,
+    "pages": [{"width": 10, "height": 20, "rotation": 90, "ink": {"a": [1, "b", null]},
+               "annotations": [{"type": 5, "x": 1, "y": 2, "width": 3, "height": 4,
+                                "attributes": {"z": 1, "a": 2}, "text": "日本語"}]}],
+    "host": {"refuseOffPage": true, "note": "kept", "failures": []},
+    "trailer": [true, 1.5]
+  })";
+  Document document = ParseOk(text);
+  document.pages[0].annotations[0].SetAttribute("a", 7);
+  document.pages[0].annotations[0].SetAttribute("new", 8);
+  const std::string saved = hostsim::SerializeDocument(document);
+  ASSERT_EQ(saved.back(), '\n');
+
+  auto expected = nlohmann::json::parse(text);
+  expected["pages"][0]["annotations"][0]["attributes"] = {{"z", 1}, {"a", 7}, {"new", 8}};
+  EXPECT_EQ(nlohmann::json::parse(saved), expected);
+  // Attributes keep their order; new ones come last.
+  EXPECT_LT(saved.find("\"z\""), saved.find("\"a\""));
+  EXPECT_LT(saved.find("\"a\""), saved.find("\"new\""));
+
+  const Document again = ParseOk(saved);
+  EXPECT_EQ(hostsim::SerializeDocument(again), saved) << "stable on a second round";
+}
+
+TEST(DocumentFileTest, ReadReportsWhyItFailed) {
+  TempDir dir;
+  Document document;
+  std::string error;
+  EXPECT_EQ(hostsim::ReadDocumentFile(dir.File("none.json"), document, error),
+            FileStatus::kNotFound);
+  EXPECT_EQ(hostsim::ReadDocumentFile(dir.path(), document, error), FileStatus::kAccessDenied);
+  WriteFile(dir.File("bad.json"), "{\"pages\": 1}");
+  EXPECT_EQ(hostsim::ReadDocumentFile(dir.File("bad.json"), document, error), FileStatus::kInvalid);
+  EXPECT_EQ(error, "pages is not an array");
+  WriteFile(dir.File("good.json"), "{\"pages\": [{\"width\": 3, \"height\": 4}]}");
+  ASSERT_EQ(hostsim::ReadDocumentFile(dir.File("good.json"), document, error), FileStatus::kOk);
+  EXPECT_EQ(document.pages.at(0).height, 4);
+}
+
+TEST(DocumentFileTest, WritableCheckTreatsFilesWithoutWriteBitsAsReadOnly) {
+  TempDir dir;
+  const std::string path = dir.File("doc.json");
+  WriteFile(path, "{}");
+  EXPECT_EQ(hostsim::CheckWritable(path), FileStatus::kOk);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(hostsim::CheckWritable(path), FileStatus::kAccessDenied);
+  EXPECT_EQ(hostsim::CheckWritable(dir.path()), FileStatus::kAccessDenied);
+  EXPECT_EQ(hostsim::CheckWritable(dir.File("none")), FileStatus::kNotFound);
+}
+
+TEST(DocumentFileTest, AtomicWriteReplacesTheWholeFileAndKeepsItsMode) {
+  TempDir dir;
+  const std::string path = dir.File("doc.json");
+  WriteFile(path, std::string(100000, 'x'));
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  std::string error;
+  const std::string content(200000, 'y');
+  ASSERT_TRUE(hostsim::WriteFileAtomically(path, content, error)) << error;
+  EXPECT_EQ(ReadFile(path), content);
+  ASSERT_TRUE(hostsim::WriteFileAtomically(path, "short", error)) << error;
+  EXPECT_EQ(ReadFile(path), "short") << "nothing of the longer content is left";
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"doc.json"});
+
+  EXPECT_FALSE(hostsim::WriteFileAtomically(dir.File("none/doc.json"), "x", error));
+  EXPECT_NE(error.find("temporary"), std::string::npos) << error;
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"doc.json"});
+}
+
+}  // namespace

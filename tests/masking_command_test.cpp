@@ -1,0 +1,120 @@
+#include "masking/masking_command.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hostsim/hostsim.h"
+#include "tests/support/documents.h"
+#include "tests/support/failing_memory.h"
+#include "tests/support/message_recorder.h"
+
+namespace {
+
+using testdoc::Json;
+
+const std::string kCommand = testdoc::Cp932("マスキング");
+
+class MaskingCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hostsim::Reset();
+    RecordedMessages().clear();
+  }
+  void TearDown() override { EXPECT_EQ(hostsim::OpenHandleCount(), 0); }
+
+  std::vector<std::string> OpenedPaths() const {
+    std::vector<std::string> paths;
+    for (const auto& call : hostsim::Calls()) {
+      if (call.ordinal == kOrdinalOpen) paths.push_back(call.text);
+    }
+    return paths;
+  }
+
+  std::string MaskableDocument(const std::string& name) const {
+    return dir_.Put(
+        name,
+        testdoc::Document({testdoc::Page(1000, 1000, {testdoc::KeepFrame(100, 100, 200, 200)})}));
+  }
+
+  testdoc::DocumentDir dir_;
+};
+
+TEST_F(MaskingCommandTest, NameIsItsElevenCodePage932Bytes) {
+  EXPECT_EQ(kMaskingCommandNameSize, 11);
+  EXPECT_EQ(std::string(kMaskingCommandName, 11),
+            std::string("\x83\x7D\x83\x58\x83\x4C\x83\x93\x83\x4F", 11));
+  EXPECT_EQ(kCommand.size() + 1, 11u);
+  EXPECT_TRUE(IsMaskingCommand(kCommand.c_str()));
+}
+
+TEST_F(MaskingCommandTest, OtherNamesAreNotOursAndTouchNothing) {
+  const std::string path = MaskableDocument("a.json");
+  const char* paths[] = {path.c_str()};
+  const std::string others[] = {
+      "", kCommand.substr(0, 8), kCommand.substr(0, 9), kCommand + "X", kCommand + " ", "masking"};
+  for (const std::string& name : others) {
+    EXPECT_FALSE(IsMaskingCommand(name.c_str()));
+    EXPECT_EQ(RunMaskingCommand(name.c_str(), 1, paths), 0) << name;
+  }
+  EXPECT_EQ(RunMaskingCommand(nullptr, 1, paths), 0);
+  EXPECT_TRUE(RecordedMessages().empty());
+  EXPECT_TRUE(hostsim::Calls().empty());
+}
+
+TEST_F(MaskingCommandTest, NothingSelectedAsksForASelection) {
+  const std::string ask = testdoc::Cp932("対象のXDW文書を選択してから実行してください。");
+  const std::string path = MaskableDocument("a.json");
+  const char* paths[] = {path.c_str()};
+  for (std::int32_t count : {0, -1}) {
+    RecordedMessages().clear();
+    EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), count, paths), 1);
+    EXPECT_EQ(RecordedMessages(), std::vector<std::string>{ask});
+  }
+  // A count without a list is no selection either.
+  RecordedMessages().clear();
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, nullptr), 1);
+  EXPECT_EQ(RecordedMessages(), std::vector<std::string>{ask});
+  EXPECT_TRUE(hostsim::Calls().empty());
+}
+
+TEST_F(MaskingCommandTest, EveryDocumentMaskedThenTheClosingMessage) {
+  const std::string first = MaskableDocument("1.json");
+  const std::string second = MaskableDocument("2.json");
+  const char* paths[] = {first.c_str(), second.c_str()};
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, paths), 1);
+  EXPECT_EQ(RecordedMessages(),
+            std::vector<std::string>{testdoc::Cp932("マスキング処理を終了しました。")});
+  EXPECT_EQ(OpenedPaths(), (std::vector<std::string>{first, second}));
+  EXPECT_EQ(testdoc::ReadDocument(second)["pages"][0]["annotations"].size(), 4u);
+}
+
+TEST_F(MaskingCommandTest, RunStopsAtTheFirstFailingDocument) {
+  const std::string first = MaskableDocument("1.json");
+  const std::string missing = dir_.File("2.json");
+  const std::string third = MaskableDocument("3.json");
+  const std::string thirdBefore = testdoc::ReadFile(third);
+  const char* paths[] = {first.c_str(), missing.c_str(), third.c_str()};
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 3, paths), 1);
+  EXPECT_EQ(RecordedMessages(),
+            (std::vector<std::string>{testdoc::Cp932("指定されたファイルが見つかりません。"),
+                                      testdoc::Cp932("エラーのため中止します。")}));
+  EXPECT_EQ(testdoc::ReadDocument(first)["pages"][0]["annotations"].size(), 4u) << "kept as masked";
+  EXPECT_EQ(OpenedPaths(), (std::vector<std::string>{first, missing}))
+      << "the third is never opened";
+  EXPECT_EQ(testdoc::ReadFile(third), thirdBefore);
+}
+
+TEST_F(MaskingCommandTest, MissingPathInTheListStopsTheRun) {
+  const std::string first = MaskableDocument("1.json");
+  const std::string third = MaskableDocument("3.json");
+  const char* paths[] = {first.c_str(), nullptr, third.c_str()};
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 3, paths), 1);
+  EXPECT_EQ(RecordedMessages(),
+            std::vector<std::string>{testdoc::Cp932("エラーのため中止します。")});
+  EXPECT_EQ(OpenedPaths(), std::vector<std::string>{first});
+}
+
+}  // namespace
