@@ -10,6 +10,7 @@ all: test
 
 include mk/deps.mk
 include mk/windows.mk
+include mk/hardening.mk
 
 # --- native engine, stand-in host, runner and their tests -----------------
 
@@ -29,7 +30,7 @@ test-sanitize: deps-native build/sanitize/CMakeCache.txt
 	cmake --build --preset sanitize -j $(JOBS)
 	ctest --preset sanitize -j $(JOBS)
 
-test: test-native test-sanitize test-windows
+test: test-native test-sanitize test-hardening test-windows
 	@echo "make test: all suites passed"
 
 # --- demo: mask the shipped sample with the console runner ----------------
