@@ -1,4 +1,64 @@
-# Windows module builds and tests (added with the plug-in module).
-.PHONY: test-windows
-test-windows:
-	@true
+# Windows module: Velumo.dll (32-bit, the product), its 64-bit test build run
+# under Wine, and the distribution zip. Included by the top-level Makefile.
+#
+#   make test-windows   build both, check the product's structure, run the
+#                       module under 64-bit Wine (in Xvfb)
+#   make dist           the zip for users: 32-bit Velumo.dll, read-me files
+#                       (Japanese, English) and SHA-256 checksums
+#   make about-box-png  refresh docs/about-box.png from the last test run
+#
+# The kernel here cannot run 32-bit programs (and wine32 must never be
+# installed: it would take over /usr/bin/wine), so the 32-bit product is
+# checked structurally and its behaviour is tested on the 64-bit build of the
+# very same sources.
+
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest \
+  nlohmann-json3-dev python3-pefile wine wine64 fonts-wine xvfb xauth locales \
+  fonts-ipafont-gothic imagemagick zip
+
+WIN32_BUILD := build/win-i686
+WIN64_BUILD := build/win-x86_64
+DIST_BUILD := build/win-dist
+DIST_NAME := velumo-$(shell sed -n "s/^project.Velumo VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)-win32
+XVFB_RUN := xvfb-run -a -s "-screen 0 1024x768x24"
+
+.PHONY: deps-windows windows-product windows-testbuild test-windows dist about-box-png
+
+deps-windows:
+	$(call apt_need,$(WINDOWS_PACKAGES))
+
+# The product, and the pefile check of its exports, imports and resources.
+windows-product: deps-windows
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+	ctest --preset win32
+
+windows-testbuild: deps-windows
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64 -j $(JOBS)
+
+# ctest makes a fresh Wine prefix (and Japanese locale) in $(WIN64_BUILD)
+# first; the Wine tests then take turns on one X display.
+test-windows: windows-product windows-testbuild
+	$(XVFB_RUN) ctest --preset win64 -j $(JOBS)
+
+# The read-mes go in as Windows text (CRLF): the Japanese one in code page
+# 932, the English one (which quotes the Japanese messages) in UTF-8 with a
+# byte order mark; the file dates are fixed so that the zip depends on the contents alone.
+dist: windows-product
+	rm -rf $(DIST_BUILD)/$(DIST_NAME) $(DIST_BUILD)/$(DIST_NAME).zip
+	mkdir -p $(DIST_BUILD)/$(DIST_NAME)
+	cp $(WIN32_BUILD)/plugin/Velumo.dll $(DIST_BUILD)/$(DIST_NAME)/
+	sed 's/$$/\r/' dist/README-ja.txt | iconv -f UTF-8 -t CP932 > $(DIST_BUILD)/$(DIST_NAME)/README-ja.txt
+	{ printf '\357\273\277'; sed 's/$$/\r/' dist/README-en.txt; } > $(DIST_BUILD)/$(DIST_NAME)/README-en.txt
+	cd $(DIST_BUILD)/$(DIST_NAME) && sha256sum Velumo.dll README-ja.txt README-en.txt > SHA256SUMS.txt
+	touch -d @0 $(DIST_BUILD)/$(DIST_NAME) $(DIST_BUILD)/$(DIST_NAME)/*
+	cd $(DIST_BUILD) && zip -X -q -r $(DIST_NAME).zip $(DIST_NAME) && sha256sum $(DIST_NAME).zip > $(DIST_NAME).zip.sha256
+	@echo "Distribution: $(DIST_BUILD)/$(DIST_NAME).zip"
+	@cat $(DIST_BUILD)/$(DIST_NAME)/SHA256SUMS.txt $(DIST_BUILD)/$(DIST_NAME).zip.sha256
+
+# The about-box test saves a screenshot of the open box as a BMP.
+about-box-png:
+	@test -f $(WIN64_BUILD)/tests/windows/about-box.bmp || { echo "run make test-windows first"; exit 1; }
+	mkdir -p docs
+	convert $(WIN64_BUILD)/tests/windows/about-box.bmp -strip docs/about-box.png

@@ -1,0 +1,173 @@
+#include "tests/windows/loaded_plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+std::vector<RecordedMessage>& Messages() {
+  static std::vector<RecordedMessage> messages;
+  return messages;
+}
+
+int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  Messages().push_back(RecordedMessage{owner, text != nullptr ? text : "(null)",
+                                       caption != nullptr ? caption : "(null)", type});
+  return IDOK;
+}
+
+// GetProcAddress hands out a generic function pointer; the host converts it
+// to the entry's real type.
+template <typename Function>
+Function Export(HMODULE module, const char* name) {
+  FARPROC address = GetProcAddress(module, name);
+  Function function = nullptr;
+  static_assert(sizeof function == sizeof address, "function pointers of one size");
+  std::memcpy(&function, &address, sizeof function);
+  return function;
+}
+
+template <typename T>
+T* AtOffset(HMODULE module, DWORD offset) {
+  return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(module) + offset);
+}
+
+// Points the module's import address table entry for `dll`!`function` at
+// `replacement`. Walks the loaded module's import directory: the descriptor
+// of the DLL, then its lookup table (names) in step with its address table.
+bool ReplaceImport(HMODULE module, const char* dll, const char* function, const void* replacement) {
+  const auto* dos = AtOffset<IMAGE_DOS_HEADER>(module, 0);
+  const auto* nt = AtOffset<IMAGE_NT_HEADERS>(module, static_cast<DWORD>(dos->e_lfanew));
+  const IMAGE_DATA_DIRECTORY& imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (imports.VirtualAddress == 0) {
+    return false;
+  }
+  for (const auto* descriptor = AtOffset<IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress);
+       descriptor->Name != 0; ++descriptor) {
+    if (lstrcmpiA(AtOffset<char>(module, descriptor->Name), dll) != 0) {
+      continue;
+    }
+    const auto* lookup = AtOffset<IMAGE_THUNK_DATA>(module, descriptor->OriginalFirstThunk);
+    auto* address = AtOffset<IMAGE_THUNK_DATA>(module, descriptor->FirstThunk);
+    for (; lookup->u1.AddressOfData != 0; ++lookup, ++address) {
+      if (IMAGE_SNAP_BY_ORDINAL(lookup->u1.Ordinal)) {
+        continue;
+      }
+      const auto* byName =
+          AtOffset<IMAGE_IMPORT_BY_NAME>(module, static_cast<DWORD>(lookup->u1.AddressOfData));
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) {
+        continue;
+      }
+      DWORD protection = 0;
+      if (!VirtualProtect(&address->u1.Function, sizeof address->u1.Function, PAGE_READWRITE,
+                          &protection)) {
+        return false;
+      }
+      address->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      VirtualProtect(&address->u1.Function, sizeof address->u1.Function, protection, &protection);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) {
+    *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  LoadedPlugin p;
+  p.module = module;
+  p.enumerateCommands = Export<EnumerateCommandsFn>(module, "_PLG_EnumerateCommands@12");
+  p.executable = Export<ExecutableFn>(module, "_PLG_Executable@8");
+  p.getCommandIcon = Export<GetCommandIconFn>(module, "_PLG_GetCommandIcon@8");
+  p.executeCommand = Export<ExecuteCommandFn>(module, "_PLG_ExecuteCommand@4");
+  p.setProfile = Export<SingleArgumentFn>(module, "_PLG_SetProfile@4");
+  p.canSetProfile = Export<SingleArgumentFn>(module, "_PLG_CanSetProfile@4");
+  p.initialize = Export<SingleArgumentFn>(module, "_PLG_Initialize@4");
+  p.finalize = Export<SingleArgumentFn>(module, "_PLG_Finalize@4");
+  p.canFinalize = Export<SingleArgumentFn>(module, "_PLG_CanFinalize@4");
+  p.requireFiles = Export<SingleArgumentFn>(module, "_PLG_RequireFiles@4");
+  p.isParallel = Export<SingleArgumentFn>(module, "_PLG_IsParallel@4");
+  p.isCloningCommand = Export<SingleArgumentFn>(module, "_PLG_IsCloningCommand@4");
+  p.releaseClone = Export<SingleArgumentFn>(module, "_PLG_ReleaseClone@4");
+  p.getNewClone = Export<GetNewCloneFn>(module, "_PLG_GetNewClone@8");
+  const bool all = p.enumerateCommands && p.executable && p.getCommandIcon && p.executeCommand &&
+                   p.setProfile && p.canSetProfile && p.initialize && p.finalize && p.canFinalize &&
+                   p.requireFiles && p.isParallel && p.isCloningCommand && p.releaseClone &&
+                   p.getNewClone;
+  if (!all) {
+    *error = path + " lacks some of the 14 exports";
+  } else if (!ReplaceImport(module, "user32.dll", "MessageBoxA",
+                            reinterpret_cast<const void*>(&RecordMessageBox))) {
+    *error = path + " has no MessageBoxA import from user32.dll to redirect";
+  } else {
+    *plugin = p;
+    return true;
+  }
+  FreeLibrary(module);
+  return false;
+}
+
+std::string ProgramDirectory() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string directory(path, length);
+  return directory.substr(0, directory.find_last_of('\\') + 1);
+}
+
+const LoadedPlugin& Plugin() {
+  static LoadedPlugin plugin;
+  static std::string error;
+  static const bool loaded = LoadPlugin(ProgramDirectory() + "Velumo.dll", &plugin, &error);
+  EXPECT_TRUE(loaded) << error;
+  return plugin;
+}
+
+const std::vector<RecordedMessage>& RecordedMessages() { return Messages(); }
+
+void ClearMessages() { Messages().clear(); }
+
+const HostSim& Host() {
+  static HostSim host = [] {
+    HostSim h;
+    // Loading the module has brought the stand-in in.
+    HMODULE xdwapi = GetModuleHandleA("xdwapi.dll");
+    if (xdwapi != nullptr) {
+      h.callCount = Export<int (*)(int)>(xdwapi, "HostSimCallCount");
+      h.openHandleCount = Export<int (*)()>(xdwapi, "HostSimOpenHandleCount");
+      h.reset = Export<void (*)()>(xdwapi, "HostSimReset");
+    }
+    return h;
+  }();
+  EXPECT_TRUE(host.callCount && host.openHandleCount && host.reset)
+      << "the stand-in xdwapi.dll lacks its HostSim* exports";
+  return host;
+}
+
+std::string MakeTemporaryDirectory() {
+  static unsigned counter = 0;
+  char base[MAX_PATH];
+  GetTempPathA(MAX_PATH, base);
+  for (;;) {
+    const std::string directory = std::string(base) + "velumo-test-" +
+                                  std::to_string(GetCurrentProcessId()) + "-" +
+                                  std::to_string(++counter) + "\\";
+    if (CreateDirectoryA(directory.c_str(), nullptr)) {
+      return directory;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      ADD_FAILURE() << "cannot create " << directory;
+      return directory;
+    }
+  }
+}
+
+bool CopyModule(const std::string& from, const std::string& to) {
+  return CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
