@@ -25,6 +25,9 @@ struct RegionCase {
   Rects afterGrow;  // the minimum is 300, as the document pass uses
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const RegionCase& c, std::ostream* out) { *out << c.name; }
+
 class RegionCases : public ::testing::TestWithParam<RegionCase> {};
 
 TEST_P(RegionCases, ExcludeThenGrowGivesTheExactList) {
