@@ -195,7 +195,11 @@ bool MaskDocument(const char* path) {
       return false;
     }
   }
-  HostSaveDocument(pass.document, nullptr);
+  // A save that fails leaves the document unmasked on disk: it must not be
+  // reported as done, or the user would hand out what should be hidden.
+  const HostResult saved = HostSaveDocument(pass.document, nullptr);
+  if (saved < 0) ShowHostError(saved);
+  // Once saved, the document is safe whatever the close answers.
   HostCloseDocument(pass.document, nullptr);
-  return true;
+  return saved >= 0;
 }

@@ -107,6 +107,24 @@ TEST_F(MaskingCommandTest, RunStopsAtTheFirstFailingDocument) {
   EXPECT_EQ(testdoc::ReadFile(third), thirdBefore);
 }
 
+// A document whose save failed is still unmasked on disk: the run must not
+// end with the closing message as if it had been masked.
+TEST_F(MaskingCommandTest, FailedSaveStopsTheRun) {
+  Json document =
+      testdoc::Document({testdoc::Page(1000, 1000, {testdoc::KeepFrame(100, 100, 200, 200)})});
+  document["host"] = {{"failures", {{{"ordinal", 32}, {"call", 1}, {"result", "0x80070005"}}}}};
+  const std::string first = dir_.Put("1.json", document);
+  const std::string before = testdoc::ReadFile(first);
+  const std::string second = MaskableDocument("2.json");
+  const char* paths[] = {first.c_str(), second.c_str()};
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, paths), 1);
+  EXPECT_EQ(RecordedMessages(),
+            (std::vector<std::string>{testdoc::Cp932("指定されたファイルを開くことができません。"),
+                                      testdoc::Cp932("エラーのため中止します。")}));
+  EXPECT_EQ(testdoc::ReadFile(first), before);
+  EXPECT_EQ(OpenedPaths(), std::vector<std::string>{first});
+}
+
 TEST_F(MaskingCommandTest, MissingPathInTheListStopsTheRun) {
   const std::string first = MaskableDocument("1.json");
   const std::string third = MaskableDocument("3.json");
