@@ -1,24 +1,7 @@
 # Cross build for i686 Windows with Debian's MinGW-w64 toolchain
 # (g++-mingw-w64-i686).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(VELUMO_MINGW_TRIPLE i686-w64-mingw32)
 set(CMAKE_C_COMPILER ${VELUMO_MINGW_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${VELUMO_MINGW_TRIPLE}-g++)
-set(CMAKE_RC_COMPILER ${VELUMO_MINGW_TRIPLE}-windres)
-set(CMAKE_DLLTOOL ${VELUMO_MINGW_TRIPLE}-dlltool)
-
-# Libraries and headers come from the MinGW sysroot only; programs (python,
-# wine, dlltool) from the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${VELUMO_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Every program and DLL of the build carries the compiler's runtime inside
-# (libgcc, libstdc++ and, with the posix thread model, winpthread), so that it
-# needs nothing but stock Windows DLLs beside it.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
