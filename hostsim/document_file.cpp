@@ -213,6 +213,67 @@ class Reader {
   std::string& error_;
 };
 
+// The step of WriteFileAtomically that tests make fail, if any.
+SaveStep failingSaveStep = SaveStep::kNone;
+
+bool InjectedFailure(SaveStep step) { return step == failingSaveStep; }
+
+std::string TooLargeText() { return "larger than " + std::to_string(kMaxDocumentSize) + " bytes"; }
+
+// Checks the nesting depth and the member counts of JSON text without parsing
+// it. Only brackets, braces and commas outside strings count; for valid JSON
+// that is exactly the structure the parser will build, and for anything else
+// the parser gives the error.
+bool CheckStructure(std::string_view text, std::string& error) {
+  struct Level {
+    bool object;
+    std::size_t commas;
+  };
+  Level levels[kMaxNestingDepth] = {};
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (const char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"':
+        inString = true;
+        break;
+      case '{':
+      case '[':
+        if (depth == kMaxNestingDepth) {
+          error = "nested deeper than " + std::to_string(kMaxNestingDepth) + " levels";
+          return false;
+        }
+        levels[depth++] = Level{c == '{', 0};
+        break;
+      case '}':
+      case ']':
+        if (depth > 0) --depth;
+        break;
+      case ',':
+        if (depth > 0 && levels[depth - 1].object &&
+            ++levels[depth - 1].commas >= kMaxObjectMembers) {
+          error = "has an object with more than " + std::to_string(kMaxObjectMembers) + " members";
+          return false;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
 Json AnnotationToJson(const Annotation& annotation) {
   Json out = Json::object();
   out["type"] = annotation.type;
@@ -244,6 +305,17 @@ Json PageToJson(const Page& page) {
 
 #ifdef _WIN32
 
+// Runs the system call of one save step, or fails it when a test asked for
+// that step to fail.
+template <typename Call>
+bool Step(SaveStep step, Call&& call) {
+  if (InjectedFailure(step)) {
+    SetLastError(ERROR_WRITE_FAULT);
+    return false;
+  }
+  return call();
+}
+
 FileStatus StatusFromLastError() {
   const DWORD code = GetLastError();
   if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return FileStatus::kNotFound;
@@ -274,6 +346,11 @@ FileStatus ReadWholeFile(const std::string& path, std::string& out, std::string&
       return FileStatus::kAccessDenied;
     }
     if (got == 0) break;
+    if (got > kMaxDocumentSize - out.size()) {
+      CloseHandle(file);
+      error = TooLargeText();
+      return FileStatus::kInvalid;
+    }
     out.append(buffer, got);
   }
   CloseHandle(file);
@@ -307,13 +384,42 @@ FileStatus ReadWholeFile(const std::string& path, std::string& out, std::string&
       return FileStatus::kAccessDenied;
     }
     if (got == 0) break;
+    // Checked while reading, not from the file's size, so that a file that
+    // grows (or a file system that reports no size) cannot get past it.
+    if (static_cast<std::size_t>(got) > kMaxDocumentSize - out.size()) {
+      ::close(fd);
+      error = TooLargeText();
+      return FileStatus::kInvalid;
+    }
     out.append(buffer, static_cast<std::size_t>(got));
   }
   ::close(fd);
   return FileStatus::kOk;
 }
 
+// Runs the system call of one save step, or fails it with `code` in errno when
+// a test asked for that step to fail.
+template <typename Call>
+bool Step(SaveStep step, int code, Call&& call) {
+  if (InjectedFailure(step)) {
+    errno = code;
+    return false;
+  }
+  return call();
+}
+
 bool WriteAll(int fd, std::string_view content) {
+  if (InjectedFailure(SaveStep::kWriteTemporary)) {
+    // A disk that fills up halfway: part of the content reaches the file.
+    content = content.substr(0, content.size() / 2);
+    while (!content.empty()) {
+      const ssize_t written = ::write(fd, content.data(), content.size());
+      if (written <= 0) break;
+      content.remove_prefix(static_cast<std::size_t>(written));
+    }
+    errno = ENOSPC;
+    return false;
+  }
   while (!content.empty()) {
     const ssize_t written = ::write(fd, content.data(), content.size());
     if (written < 0) {
@@ -347,30 +453,25 @@ void Annotation::SetAttribute(std::string_view name, std::int32_t value) {
 }
 
 bool ParseDocument(std::string_view text, Document& out, std::string& error) {
-  // The parser itself works without recursion; the callback keeps it from
-  // building values nested deeper than the limit, which later code (and the
-  // destructor of the tree) would otherwise walk recursively.
-  bool tooDeep = false;
-  const Json::parser_callback_t limitDepth = [&tooDeep](int depth, Json::parse_event_t event,
-                                                        Json&) {
-    if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
-        depth >= kMaxNestingDepth) {
-      tooDeep = true;
-      return false;
-    }
-    return true;
-  };
-  const Json root = Json::parse(text.begin(), text.end(), limitDepth, /*allow_exceptions=*/false);
-  if (tooDeep) {
-    error = "nested deeper than " + std::to_string(kMaxNestingDepth) + " levels";
+  if (text.size() > kMaxDocumentSize) {
+    error = TooLargeText();
     return false;
   }
+  // The limits are checked on the text before it is parsed: the parser itself
+  // works without recursion, but the code that walks and copies the tree (and
+  // its destructor) recurses, and objects with very many members are slow to
+  // build. (The parser's own callback could stop deep nesting too, but it
+  // makes every array of objects take quadratic time.)
+  if (!CheckStructure(text, error)) return false;
+  const Json root = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (root.is_discarded()) {
     error = "not valid JSON (or not UTF-8)";
     return false;
   }
   return Reader(error).ReadDocument(root, out);
 }
+
+void FailSaveStepForTesting(SaveStep step) { failingSaveStep = step; }
 
 std::string SerializeDocument(const Document& document) {
   Json root = Json::object();
@@ -416,14 +517,21 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
   for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
     temporary = path + "." + std::to_string(GetCurrentProcessId()) + "-" +
                 std::to_string(++counter) + ".tmp";
-    file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+    const bool created = Step(SaveStep::kCreateTemporary, [&] {
+      file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      return file != INVALID_HANDLE_VALUE;
+    });
+    if (!created && GetLastError() != ERROR_FILE_EXISTS) break;
   }
   if (file == INVALID_HANDLE_VALUE) {
     error = "cannot create a temporary file next to " + path;
     return false;
   }
+  // A disk that fills up halfway, when a test asks for it: part of the
+  // content reaches the file.
+  const bool shortWrite = InjectedFailure(SaveStep::kWriteTemporary);
+  if (shortWrite) content = content.substr(0, content.size() / 2);
   bool ok = true;
   while (ok && !content.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size(), 1u << 20));
@@ -431,15 +539,19 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
     ok = WriteFile(file, content.data(), chunk, &written, nullptr) && written > 0;
     if (ok) content.remove_prefix(written);
   }
-  ok = ok && FlushFileBuffers(file);
-  ok = CloseHandle(file) && ok;
+  ok = ok && !shortWrite;
+  ok = ok && Step(SaveStep::kFlushTemporary, [file] { return FlushFileBuffers(file) != 0; });
+  const bool closed = CloseHandle(file) != 0;
+  ok = ok && Step(SaveStep::kCloseTemporary, [closed] { return closed; });
   if (!ok) {
     DeleteFileA(temporary.c_str());
     error = "cannot write " + temporary;
     return false;
   }
-  if (!MoveFileExA(temporary.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!Step(SaveStep::kRename, [&] {
+        return MoveFileExA(temporary.c_str(), path.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+      })) {
     DeleteFileA(temporary.c_str());
     error = "cannot replace " + path;
     return false;
@@ -462,23 +574,35 @@ FileStatus CheckWritable(const std::string& path) {
 
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
   std::string temporary = path + ".tmp-XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
+  int fd = -1;
+  if (!Step(SaveStep::kCreateTemporary, EMFILE, [&] {
+        fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        return fd >= 0;
+      })) {
     error = "cannot create a temporary file next to " + path + ": " + std::strerror(errno);
     return false;
   }
-  // The replacement keeps the permissions of the file it replaces.
+  // The replacement keeps the permissions of the file it replaces. Each step
+  // runs only if the ones before it succeeded, and `failure` keeps the error
+  // of the first that failed; the file is closed whatever happened.
   struct stat info {};
   const mode_t mode = ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
-  const int writeError = errno;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok) {
+  int failure = 0;
+  if (::fchmod(fd, mode) != 0 || !WriteAll(fd, content)) failure = errno;
+  if (failure == 0 && !Step(SaveStep::kFlushTemporary, EIO, [fd] { return ::fsync(fd) == 0; })) {
+    failure = errno;
+  }
+  const bool closed = ::close(fd) == 0;
+  if (failure == 0 && !Step(SaveStep::kCloseTemporary, EIO, [closed] { return closed; })) {
+    failure = errno;
+  }
+  if (failure != 0) {
     ::unlink(temporary.c_str());
-    error = "cannot write " + temporary + ": " + std::strerror(writeError);
+    error = "cannot write " + temporary + ": " + std::strerror(failure);
     return false;
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!Step(SaveStep::kRename, EXDEV,
+            [&] { return ::rename(temporary.c_str(), path.c_str()) == 0; })) {
     error = "cannot replace " + path + ": " + std::strerror(errno);
     ::unlink(temporary.c_str());
     return false;

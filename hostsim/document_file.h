@@ -18,6 +18,7 @@
 // page handling of the host API happens before they get here).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -76,8 +77,21 @@ struct Document {
   nlohmann::ordered_json extra = nlohmann::ordered_json::object();
 };
 
-// Deepest nesting of arrays and objects a document may have.
+// Limits on what the reader accepts, so that no input, however made, costs
+// more than time in proportion to its size and a bounded amount of memory:
+// - the largest document, in bytes. A parsed value can take about 40 times
+//   the bytes of its text (an array of empty arrays does), so the reader
+//   stays under about 1.3 GiB for any input; a real document needs far less
+//   (around 12 times its compact text), and a masked page of 25 rectangles
+//   takes about 6 KiB as the stand-in writes it, so some 5,000 such pages fit.
+//   The open call refuses a larger file as not a valid document;
+constexpr std::size_t kMaxDocumentSize = std::size_t{32} << 20;
+// - the deepest nesting of arrays and objects;
 constexpr int kMaxNestingDepth = 64;
+// - the most members one object may have (the JSON objects keep their members
+//   in file order and look keys up one by one, so a huge object would take
+//   time in proportion to the square of its size).
+constexpr std::size_t kMaxObjectMembers = 1024;
 
 // Parses document text. On failure returns false and describes the first
 // problem found in `error`; `out` may then be partly filled. Never throws on bad
@@ -108,5 +122,20 @@ FileStatus CheckWritable(const std::string& path);
 // original. On failure the original is untouched, no temporary file is left
 // and `error` says what went wrong.
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error);
+
+// The steps of WriteFileAtomically, in the order it takes them.
+enum class SaveStep {
+  kNone,
+  kCreateTemporary,  // making the temporary file
+  kWriteTemporary,   // writing the content (an injected failure writes half of it first)
+  kFlushTemporary,   // forcing the content to the disk
+  kCloseTemporary,   // closing the temporary file
+  kRename,           // putting the temporary file in the original's place
+};
+
+// Test hook: from now on, every WriteFileAtomically call fails at `step` as if
+// the system had refused it (kNone: no step fails). Process-wide, like the rest
+// of the stand-in host's state.
+void FailSaveStepForTesting(SaveStep step);
 
 }  // namespace hostsim

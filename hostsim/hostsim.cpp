@@ -172,6 +172,8 @@ bool PageInRange(const Document& document, std::int32_t page) {
   return page >= 1 && static_cast<std::size_t>(page) <= document.pages.size();
 }
 
+// The result points into `open`, and callers change the annotation through it.
+// cppcheck-suppress constParameter
 Annotation* FindAnnotationIn(OpenDocument& open, std::size_t page, HostAnnotation handle) {
   for (Annotation& annotation : open.document.pages[page].annotations) {
     if (annotation.handle == handle) return &annotation;

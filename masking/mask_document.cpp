@@ -102,7 +102,7 @@ void ShowUnmaskablePage(std::int32_t page, const char* path) {
 // Covers every piece of the region with a borderless rectangle annotation, in
 // list order. Rectangles the host refuses stay uncovered and are reported
 // once for the page.
-Outcome AddMasks(DocumentPass& pass, std::int32_t page, const MaskRegion& region) {
+Outcome AddMasks(const DocumentPass& pass, std::int32_t page, const MaskRegion& region) {
   bool unmaskable = false;
   for (const MaskPiece* piece = region.First(); piece != nullptr; piece = piece->next) {
     HostRectShape shape{sizeof(HostRectShape), kRectangleAnnotation, 0, 0,

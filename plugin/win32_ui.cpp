@@ -8,7 +8,7 @@ namespace {
 
 LPCSTR ResourceName(WORD id) {
   // MAKEINTRESOURCEA without its C-style casts.
-  return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(id));
+  return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(id));  // NOLINT(performance-no-int-to-ptr)
 }
 
 // The owner of everything the module shows: the calling thread's active

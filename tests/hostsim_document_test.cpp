@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -93,6 +95,75 @@ TEST(DocumentParseTest, NestingIsLimitedTo64Levels) {
   ParseOk(nested(hostsim::kMaxNestingDepth - 1));  // with the top-level object: 64
   EXPECT_NE(ParseError(nested(hostsim::kMaxNestingDepth)).find("nested"), std::string::npos);
   EXPECT_NE(ParseError(nested(1000000)).find("nested"), std::string::npos);
+}
+
+TEST(DocumentParseTest, BracketsCommasAndQuotesInsideStringsAreText) {
+  // 100 brackets and 2000 commas, all inside strings (one behind an escaped quote).
+  const std::string text = R"({"pages": [], "s": ")" + std::string(100, '[') + R"(\"[{", "t": ")" +
+                           std::string(2000, ',') + R"("})";
+  ParseOk(text);
+}
+
+TEST(DocumentParseTest, ObjectsHoldAtMost1024Members) {
+  const auto object = [](std::size_t members) {
+    std::string text = R"({"pages": [], "wide": {)";
+    for (std::size_t i = 0; i < members; ++i) {
+      text += (i > 0 ? ",\"" : "\"") + std::to_string(i) + "\": 0";
+    }
+    return text + "}}";
+  };
+  ParseOk(object(hostsim::kMaxObjectMembers));
+  EXPECT_EQ(ParseError(object(hostsim::kMaxObjectMembers + 1)),
+            "has an object with more than 1024 members");
+  // Arrays have no such limit: a document may have very many pages.
+  std::string pages = R"({"pages": [)";
+  for (int i = 0; i < 5000; ++i)
+    pages += std::string(i > 0 ? "," : "") + R"({"width": 1, "height": 1})";
+  EXPECT_EQ(ParseOk(pages + "]}").pages.size(), 5000u);
+}
+
+// Arrays of objects used to take time in proportion to the square of their
+// length (2 s for 40,000 pages, minutes for a few megabytes). Four times the
+// pages must now take about four times as long, not sixteen.
+TEST(DocumentParseTest, ArraysOfObjectsParseInLinearTime) {
+  const auto pages = [](int count) {
+    std::string text = R"({"pages": [)";
+    for (int i = 0; i < count; ++i) {
+      text += std::string(i > 0 ? "," : "") + R"({"width": 1, "height": 1, "annotations": []})";
+    }
+    return text + "]}";
+  };
+  const auto fastest = [](const std::string& text) {
+    double best = 1e9;
+    for (int run = 0; run < 3; ++run) {
+      Document document;
+      std::string error;
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_TRUE(ParseDocument(text, document, error)) << error;
+      best = std::min(
+          best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+  };
+  const double small = fastest(pages(4000));
+  const double large = fastest(pages(16000));
+  EXPECT_LT(large, 8 * small) << small << " s for 4,000 pages, " << large << " s for 16,000";
+}
+
+TEST(DocumentParseTest, SizeIsLimited) {
+  std::string text = R"({"pages": []})";
+  text.resize(hostsim::kMaxDocumentSize, ' ');
+  ParseOk(text);
+  text.push_back(' ');
+  EXPECT_EQ(ParseError(text), "larger than 33554432 bytes");
+
+  // The file is not read beyond the limit.
+  TempDir dir;
+  WriteFile(dir.File("big.json"), text);
+  Document document;
+  std::string error;
+  EXPECT_EQ(hostsim::ReadDocumentFile(dir.File("big.json"), document, error), FileStatus::kInvalid);
+  EXPECT_EQ(error, "larger than 33554432 bytes");
 }
 
 TEST(DocumentParseTest, ErrorsNameTheFaultyValue) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -41,6 +42,22 @@ inline Json Page(std::int32_t w, std::int32_t h, Json annotations = Json::array(
 }
 
 inline Json Document(Json pages) { return Json{{"pages", std::move(pages)}}; }
+
+// The same from a braced list, whatever its length. A Json parameter would
+// take a list of one value as a one-element array with GCC but as the value
+// itself with clang (list-initialization from a single element), so
+// Page(w, h, {KeepFrame(...)}) made a page whose "annotations" is no array.
+inline Json List(std::initializer_list<Json> values) {
+  Json list = Json::array();
+  for (const Json& value : values) list.push_back(value);
+  return list;
+}
+
+inline Json Page(std::int32_t w, std::int32_t h, std::initializer_list<Json> annotations) {
+  return Page(w, h, List(annotations));
+}
+
+inline Json Document(std::initializer_list<Json> pages) { return Document(List(pages)); }
 
 using testfiles::ReadFile;
 using testfiles::WriteFile;
