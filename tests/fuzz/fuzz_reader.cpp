@@ -1,0 +1,101 @@
+// Fuzz target: the stand-in host's document reader, on its own and through
+// the open call, with any bytes as the document file.
+//
+// Any input is either a document or refused with 0x8007000B (bad format) by
+// the open call, never a crash, and both ways agree. A document that is read
+// is written back by the stand-in as text that reads as the same document.
+// Deep nesting, huge objects and huge inputs are bounded by the reader's
+// limits (hostsim/document_file.h); runs use -rss_limit_mb and -timeout to
+// catch any input that costs more than it should.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "hostsim/document_file.h"
+#include "hostsim/hostsim.h"
+#include "masking/host_api.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+// The open call reads a file: the input goes to a file in memory, reached
+// through its descriptor's path.
+const std::string& DocumentPath() {
+  static const std::string path = [] {
+    const int fd = ::memfd_create("velumo-fuzz-document", MFD_CLOEXEC);
+    FUZZ_CHECK(fd >= 0);
+    return "/proc/self/fd/" + std::to_string(fd);
+  }();
+  return path;
+}
+
+void WriteDocumentFile(const std::uint8_t* data, std::size_t size) {
+  const std::string& path = DocumentPath();
+  const int fd = std::stoi(path.substr(path.rfind('/') + 1));
+  FUZZ_CHECK(::ftruncate(fd, 0) == 0);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t written = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+    FUZZ_CHECK(written > 0);
+    done += static_cast<std::size_t>(written);
+  }
+}
+
+// The result a failure rule of the document gives the first call of `ordinal`.
+bool InjectedFirstCall(const hostsim::Document& document, int ordinal, HostResult& result) {
+  for (const hostsim::FailureRule& rule : document.host.failures) {
+    if (rule.ordinal == ordinal && rule.call == 1) {
+      result = rule.result;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  hostsim::Document document;
+  std::string error;
+  const bool parsed = hostsim::ParseDocument(text, document, error);
+  FUZZ_CHECK(parsed || !error.empty());
+  if (parsed) {
+    const std::string saved = hostsim::SerializeDocument(document);
+    hostsim::Document again;
+    std::string againError;
+    FUZZ_CHECK(hostsim::ParseDocument(saved, again, againError));
+    FUZZ_CHECK(hostsim::SerializeDocument(again) == saved);
+    FUZZ_CHECK(again.pages.size() == document.pages.size());
+  }
+
+  hostsim::SetRecording(false);
+  WriteDocumentFile(data, size);
+  HostDocument handle = 0;
+  HostOpenMode mode{sizeof(HostOpenMode), 1, 1};
+  const HostResult opened = HostOpenDocument(DocumentPath().c_str(), &handle, &mode);
+  HostResult injected = kHostOk;
+  if (!parsed) {
+    FUZZ_CHECK(opened == kHostBadFormat);
+  } else if (InjectedFirstCall(document, kOrdinalOpen, injected)) {
+    FUZZ_CHECK(opened == injected);
+  } else {
+    FUZZ_CHECK(opened == kHostOk && handle != 0);
+    HostDocumentInfo info{};
+    info.size = sizeof(HostDocumentInfo);
+    const HostResult described = HostGetDocumentInformation(handle, &info);
+    if (InjectedFirstCall(document, kOrdinalDocumentInfo, injected)) {
+      FUZZ_CHECK(described == injected);
+    } else {
+      FUZZ_CHECK(described == kHostOk);
+      FUZZ_CHECK(info.pageCount == static_cast<std::int32_t>(document.pages.size()));
+    }
+    HostCloseDocument(handle, nullptr);
+  }
+  hostsim::Reset();
+  return 0;
+}
