@@ -191,30 +191,6 @@ std::int32_t RunAboutBox(SingleArgumentFn setProfile, CloseBy closeBy,
   return result;
 }
 
-LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// A host window, shown and active on this thread.
-HWND CreateOwner() {
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = OwnerWindowProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hbrBackground = GetSysColorBrush(COLOR_APPWORKSPACE);
-  windowClass.lpszClassName = L"VelumoTestHost";
-  RegisterClassW(&windowClass);
-  HWND owner =
-      CreateWindowExW(0, L"VelumoTestHost", L"DocuWorks (test host)", WS_OVERLAPPEDWINDOW, 60, 40,
-                      560, 380, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (owner != nullptr) {
-    ShowWindow(owner, SW_SHOW);
-    UpdateWindow(owner);
-    SetForegroundWindow(owner);
-    SetActiveWindow(owner);
-  }
-  return owner;
-}
-
 POINT Centre(const RECT& r) { return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
 class AboutBox : public ::testing::Test {
@@ -223,7 +199,7 @@ class AboutBox : public ::testing::Test {
 };
 
 TEST_F(AboutBox, ShowsTheTemplateCentredOverTheDisabledOwnerAndClosesWithOk) {
-  HWND owner = CreateOwner();
+  HWND owner = CreateHostWindow();
   ASSERT_NE(owner, nullptr);
   ASSERT_EQ(GetActiveWindow(), owner);
   const char* screenshot = std::getenv("VELUMO_SCREENSHOT");
@@ -258,7 +234,7 @@ TEST_F(AboutBox, ShowsTheTemplateCentredOverTheDisabledOwnerAndClosesWithOk) {
 }
 
 TEST_F(AboutBox, EscapeAndTheCloseBoxEndItToo) {
-  HWND owner = CreateOwner();
+  HWND owner = CreateHostWindow();
   ASSERT_NE(owner, nullptr);
   for (CloseBy closeBy : {CloseBy::kEscape, CloseBy::kCloseBox}) {
     SCOPED_TRACE(closeBy == CloseBy::kEscape ? "Esc" : "close box");

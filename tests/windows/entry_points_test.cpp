@@ -249,33 +249,13 @@ TEST_F(EntryPoints, ANullPathInTheArrayFailsThatDocumentWithoutACrash) {
 
 // --- how messages are shown -------------------------------------------------
 
-LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-HWND CreateActiveWindow() {
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = PlainWindowProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "VelumoTestOwner";
-  RegisterClassA(&windowClass);  // fails harmlessly when already registered
-  HWND window = CreateWindowExA(0, "VelumoTestOwner", "Host window", WS_OVERLAPPEDWINDOW, 50, 50,
-                                400, 300, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  if (window != nullptr) {
-    ShowWindow(window, SW_SHOW);
-    SetForegroundWindow(window);
-    SetActiveWindow(window);
-  }
-  return window;
-}
-
 TEST_F(EntryPoints, MessagesAreOkBoxesWithTheExclamationIconOwnedByTheActiveWindow) {
   // No active window: no owner.
   SetActiveWindow(nullptr);
   ASSERT_EQ(GetActiveWindow(), nullptr);
   EXPECT_EQ(Execute(0, nullptr), 1);
 
-  HWND window = CreateActiveWindow();
+  HWND window = CreateHostWindow();
   ASSERT_NE(window, nullptr);
   ASSERT_EQ(GetActiveWindow(), window);
   EXPECT_EQ(Execute(0, nullptr), 1);

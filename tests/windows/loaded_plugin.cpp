@@ -171,3 +171,30 @@ std::string MakeTemporaryDirectory() {
 bool CopyModule(const std::string& from, const std::string& to) {
   return CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
 }
+
+namespace {
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+HWND CreateHostWindow() {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = HostWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hbrBackground = GetSysColorBrush(COLOR_APPWORKSPACE);
+  windowClass.lpszClassName = L"VelumoTestHost";
+  RegisterClassW(&windowClass);  // fails harmlessly when already registered
+  HWND window =
+      CreateWindowExW(0, L"VelumoTestHost", L"DocuWorks (test host)", WS_OVERLAPPEDWINDOW, 60, 40,
+                      560, 380, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (window != nullptr) {
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+    SetActiveWindow(window);
+  }
+  return window;
+}

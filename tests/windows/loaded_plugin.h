@@ -77,3 +77,7 @@ std::string MakeTemporaryDirectory();
 
 // Copies the file and returns true on success.
 bool CopyModule(const std::string& from, const std::string& to);
+
+// A shown, active top-level window on this thread, standing in for the host
+// application's window: the owner of what the module shows.
+HWND CreateHostWindow();
