@@ -15,7 +15,7 @@
 #include "masking/mask_region.h"
 #include "masking/message_sink.h"
 
-void ShowMessage(const char*) {}
+void masking::ShowMessage(const char*) {}
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "masking/host_api.h"
+#include "hostapi/host_api.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,11 +24,11 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // Ordinals that a "failures" entry may name.
-constexpr int kKnownOrdinals[] = {
-    kOrdinalOpen,         kOrdinalClose,         kOrdinalDocumentInfo,
-    kOrdinalPageInfo,     kOrdinalSave,          kOrdinalAnnotationInfo,
-    kOrdinalGetAttribute, kOrdinalAddAnnotation, kOrdinalRemoveAnnotation,
-    kOrdinalSetAttribute};
+constexpr int kKnownOrdinals[] = {kOrdinalOpenDocument,           kOrdinalCloseDocument,
+                                  kOrdinalGetDocumentInformation, kOrdinalGetPageInformation,
+                                  kOrdinalSaveDocument,           kOrdinalGetAnnotationInformation,
+                                  kOrdinalGetAnnotationAttribute, kOrdinalAddAnnotation,
+                                  kOrdinalRemoveAnnotation,       kOrdinalSetAnnotationAttribute};
 
 bool ToInt32(const Json& value, std::int32_t& out) {
   if (value.is_number_unsigned()) {

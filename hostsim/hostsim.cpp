@@ -31,8 +31,6 @@
 namespace hostsim {
 namespace {
 
-constexpr HostResult kOutOfMemory = static_cast<HostResult>(0x8007000Eu);
-
 // Annotation attributes the host gives a new annotation.
 constexpr std::int32_t kDefaultBorderStyle = 1;
 constexpr std::int32_t kDefaultFillStyle = 1;
@@ -209,7 +207,7 @@ HostResult Run(int ordinal, Body&& body) noexcept {
     try {
       call.result = body(call);
     } catch (const std::bad_alloc&) {
-      call.result = kOutOfMemory;
+      call.result = kHostOutOfMemory;
     } catch (...) {
       call.result = kHostFail;
     }
@@ -217,7 +215,7 @@ HostResult Run(int ordinal, Body&& body) noexcept {
     if (state.recording) state.calls.push_back(std::move(call));
     return result;
   } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
+    return kHostOutOfMemory;
   } catch (...) {
     return kHostFail;
   }
@@ -243,7 +241,7 @@ HostResult Open(RecordedCall& call, const char* path, HostDocument* document,
     case FileStatus::kInvalid:
       return kHostBadFormat;
   }
-  if (const auto injected = CountCall(*open, kOrdinalOpen)) return *injected;
+  if (const auto injected = CountCall(*open, kOrdinalOpenDocument)) return *injected;
   switch (CheckWritable(open->path)) {
     case FileStatus::kOk:
       break;
@@ -270,7 +268,7 @@ HostResult Close(RecordedCall& call, HostDocument document, void* reserved) {
   call.args = {document, Flag(reserved)};
   OpenDocument* open = FindDocument(document);
   if (open == nullptr) return kHostInvalidArgument;
-  if (const auto injected = CountCall(*open, kOrdinalClose)) return *injected;
+  if (const auto injected = CountCall(*open, kOrdinalCloseDocument)) return *injected;
   Forget(document);
   return kHostOk;
 }
@@ -280,7 +278,7 @@ HostResult DocumentInformation(RecordedCall& call, HostDocument document, HostDo
   call.record = RecordWords(info);
   OpenDocument* open = FindDocument(document);
   if (open == nullptr) return kHostInvalidArgument;
-  if (const auto injected = CountCall(*open, kOrdinalDocumentInfo)) return *injected;
+  if (const auto injected = CountCall(*open, kOrdinalGetDocumentInformation)) return *injected;
   if (info == nullptr) return kHostInvalidArgument;
   info->pageCount = static_cast<std::int32_t>(open->document.pages.size());
   return kHostOk;
@@ -292,7 +290,7 @@ HostResult PageInformation(RecordedCall& call, HostDocument document, std::int32
   call.record = RecordWords(info);
   OpenDocument* open = FindDocument(document);
   if (open == nullptr) return kHostInvalidArgument;
-  if (const auto injected = CountCall(*open, kOrdinalPageInfo)) return *injected;
+  if (const auto injected = CountCall(*open, kOrdinalGetPageInformation)) return *injected;
   if (info == nullptr || !PageInRange(open->document, page)) return kHostInvalidArgument;
   const Page& data = open->document.pages[static_cast<std::size_t>(page - 1)];
   info->width = data.width;
@@ -305,7 +303,7 @@ HostResult Save(RecordedCall& call, HostDocument document, void* reserved) {
   call.args = {document, Flag(reserved)};
   OpenDocument* open = FindDocument(document);
   if (open == nullptr) return kHostInvalidArgument;
-  if (const auto injected = CountCall(*open, kOrdinalSave)) return *injected;
+  if (const auto injected = CountCall(*open, kOrdinalSaveDocument)) return *injected;
   std::string error;
   if (!WriteFileAtomically(open->path, SerializeDocument(open->document), error)) {
     return kHostAccessDenied;
@@ -320,7 +318,7 @@ HostResult AnnotationInformation(RecordedCall& call, HostDocument document, std:
   call.record = RecordWords(info);
   OpenDocument* open = FindDocument(document);
   if (open == nullptr) return kHostInvalidArgument;
-  if (const auto injected = CountCall(*open, kOrdinalAnnotationInfo)) return *injected;
+  if (const auto injected = CountCall(*open, kOrdinalGetAnnotationInformation)) return *injected;
   // Annotations in these documents have no children: only the page level
   // (parent 0) has any.
   if (info == nullptr || parent != 0 || !PageInRange(open->document, page)) {
@@ -347,7 +345,7 @@ HostResult GetAttribute(RecordedCall& call, HostAnnotation annotation, const cha
   if (owner == state.annotations.end()) return kHostInvalidArgument;
   OpenDocument* open = FindDocument(owner->second.document);
   if (open == nullptr) return kHostInvalidArgument;
-  if (const auto injected = CountCall(*open, kOrdinalGetAttribute)) return *injected;
+  if (const auto injected = CountCall(*open, kOrdinalGetAnnotationAttribute)) return *injected;
   if (name == nullptr || buffer == nullptr || bufferSize < static_cast<std::int32_t>(4)) {
     return kHostInvalidArgument;
   }
@@ -389,8 +387,8 @@ HostResult AddAnnotation(RecordedCall& call, HostDocument document, std::int32_t
   annotation.y = y;
   annotation.width = shape->width;
   annotation.height = shape->height;
-  annotation.SetAttribute("%BorderStyle", kDefaultBorderStyle);
-  annotation.SetAttribute("%FillStyle", kDefaultFillStyle);
+  annotation.SetAttribute(kBorderStyleAttribute, kDefaultBorderStyle);
+  annotation.SetAttribute(kFillStyleAttribute, kDefaultFillStyle);
   target.annotations.push_back(std::move(annotation));
   TrackAnnotation(document, pageIndex, target.annotations.back());
   *created = target.annotations.back().handle;
@@ -428,7 +426,7 @@ HostResult SetAttribute(RecordedCall& call, HostDocument document, HostAnnotatio
   if (name != nullptr) call.text = name;
   OpenDocument* open = FindDocument(document);
   if (open == nullptr) return kHostInvalidArgument;
-  if (const auto injected = CountCall(*open, kOrdinalSetAttribute)) return *injected;
+  if (const auto injected = CountCall(*open, kOrdinalSetAnnotationAttribute)) return *injected;
   // Only integer attributes (value type 0) exist in these documents.
   if (name == nullptr || value == nullptr || valueType != 0) return kHostInvalidArgument;
   const auto owner = GetState().annotations.find(annotation);
@@ -464,32 +462,32 @@ extern "C" {
 
 HostResult HOST_API_CALL HostOpenDocument(const char* path, HostDocument* document,
                                           HostOpenMode* mode) {
-  return hostsim::Run(kOrdinalOpen, [&](hostsim::RecordedCall& call) {
+  return hostsim::Run(kOrdinalOpenDocument, [&](hostsim::RecordedCall& call) {
     return hostsim::Open(call, path, document, mode);
   });
 }
 
 HostResult HOST_API_CALL HostCloseDocument(HostDocument document, void* reserved) {
-  return hostsim::Run(kOrdinalClose, [&](hostsim::RecordedCall& call) {
+  return hostsim::Run(kOrdinalCloseDocument, [&](hostsim::RecordedCall& call) {
     return hostsim::Close(call, document, reserved);
   });
 }
 
 HostResult HOST_API_CALL HostGetDocumentInformation(HostDocument document, HostDocumentInfo* info) {
-  return hostsim::Run(kOrdinalDocumentInfo, [&](hostsim::RecordedCall& call) {
+  return hostsim::Run(kOrdinalGetDocumentInformation, [&](hostsim::RecordedCall& call) {
     return hostsim::DocumentInformation(call, document, info);
   });
 }
 
 HostResult HOST_API_CALL HostGetPageInformation(HostDocument document, std::int32_t page,
                                                 HostPageInfo* info) {
-  return hostsim::Run(kOrdinalPageInfo, [&](hostsim::RecordedCall& call) {
+  return hostsim::Run(kOrdinalGetPageInformation, [&](hostsim::RecordedCall& call) {
     return hostsim::PageInformation(call, document, page, info);
   });
 }
 
 HostResult HOST_API_CALL HostSaveDocument(HostDocument document, void* reserved) {
-  return hostsim::Run(kOrdinalSave, [&](hostsim::RecordedCall& call) {
+  return hostsim::Run(kOrdinalSaveDocument, [&](hostsim::RecordedCall& call) {
     return hostsim::Save(call, document, reserved);
   });
 }
@@ -497,7 +495,7 @@ HostResult HOST_API_CALL HostSaveDocument(HostDocument document, void* reserved)
 HostResult HOST_API_CALL HostGetAnnotationInformation(HostDocument document, std::int32_t page,
                                                       HostAnnotation parent, std::int32_t index,
                                                       HostAnnotationInfo* info, void* reserved) {
-  return hostsim::Run(kOrdinalAnnotationInfo, [&](hostsim::RecordedCall& call) {
+  return hostsim::Run(kOrdinalGetAnnotationInformation, [&](hostsim::RecordedCall& call) {
     return hostsim::AnnotationInformation(call, document, page, parent, index, info, reserved);
   });
 }
@@ -505,7 +503,7 @@ HostResult HOST_API_CALL HostGetAnnotationInformation(HostDocument document, std
 HostResult HOST_API_CALL HostGetAnnotationAttribute(HostAnnotation annotation, const char* name,
                                                     void* buffer, std::int32_t bufferSize,
                                                     void* reserved) {
-  return hostsim::Run(kOrdinalGetAttribute, [&](hostsim::RecordedCall& call) {
+  return hostsim::Run(kOrdinalGetAnnotationAttribute, [&](hostsim::RecordedCall& call) {
     return hostsim::GetAttribute(call, annotation, name, buffer, bufferSize, reserved);
   });
 }
@@ -530,7 +528,7 @@ HostResult HOST_API_CALL HostSetAnnotationAttribute(HostDocument document,
                                                     HostAnnotation annotation, const char* name,
                                                     std::int32_t valueType, const void* value,
                                                     std::int32_t textCodePage, void* reserved) {
-  return hostsim::Run(kOrdinalSetAttribute, [&](hostsim::RecordedCall& call) {
+  return hostsim::Run(kOrdinalSetAnnotationAttribute, [&](hostsim::RecordedCall& call) {
     return hostsim::SetAttribute(call, document, annotation, name, valueType, value, textCodePage,
                                  reserved);
   });

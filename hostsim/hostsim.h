@@ -1,4 +1,4 @@
-// The stand-in host: the ten functions of masking/host_api.h implemented over
+// The stand-in host: the ten functions of hostapi/host_api.h implemented over
 // JSON document files (see hostsim/document_file.h), for the console runner
 // and the tests. Every call is logged so that tests can check exactly what
 // the masking pass handed to the host.
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "masking/host_api.h"
+#include "hostapi/host_api.h"
 
 namespace hostsim {
 
@@ -55,7 +55,7 @@ int OpenHandleCount();
 // The same controls by name, for tests that load the stand-in as a DLL.
 extern "C" {
 // Calls of `ordinal` since the last reset (counted whether or not logging is on).
-HOST_API_DECL int HostSimCallCount(int ordinal);
-HOST_API_DECL int HostSimOpenHandleCount();
-HOST_API_DECL void HostSimReset();
+int HostSimCallCount(int ordinal);
+int HostSimOpenHandleCount();
+void HostSimReset();
 }

@@ -1,26 +1,18 @@
 #include "masking/mask_document.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 
+#include "hostapi/host_api.h"
+#include "masking/keep_frame.h"
 #include "masking/mask_region.h"
-#include "masking/memory.h"
-#include "masking/message_sink.h"
 #include "masking/messages.h"
 
+namespace masking {
 namespace {
 
-// Pieces lower or narrower than this are grown, so that no hairline of the
-// page stays unmasked between a frame and the page edge.
+// The host may refuse rectangles lower or narrower than this, so thinner
+// pieces are grown (without covering more of the page) until it takes them.
 constexpr std::int32_t kMinimumPieceSize = 300;
-
-// Reported like a host failure when a region's nodes cannot be allocated; it
-// falls under "any other code" and so shows the general error message.
-constexpr HostResult kOutOfMemory = static_cast<HostResult>(0x8007000Eu);
-
-const char kBorderStyle[] = "%BorderStyle";
-const char kFillStyle[] = "%FillStyle";
 
 // How a step of the pass ended: go on, or give up on the document, with or
 // without showing the failing code.
@@ -41,11 +33,12 @@ struct DocumentPass {
   const char* path;
   HostPageInfo pageInfo;
   HostAnnotationInfo annotation;
+  bool leftUncovered;  // the host refused some rectangle of some page
 };
 
 // Reads the annotation at `index` into pass.annotation and tells whether it is
-// a keep-frame: a rectangle with a border and without fill. Both attributes
-// are read for every rectangle, whatever the first one says.
+// a keep-frame. Both attributes are read for every rectangle, whatever the
+// first one says.
 Outcome ReadAnnotation(DocumentPass& pass, std::int32_t page, std::int32_t index, bool& keepFrame) {
   keepFrame = false;
   pass.annotation.size = sizeof(HostAnnotationInfo);
@@ -55,54 +48,23 @@ Outcome ReadAnnotation(DocumentPass& pass, std::int32_t page, std::int32_t index
   if (pass.annotation.type != kRectangleAnnotation) return kGoOn;
 
   std::int32_t borderStyle = 0;
-  if (HostGetAnnotationAttribute(pass.annotation.handle, kBorderStyle, &borderStyle,
+  if (HostGetAnnotationAttribute(pass.annotation.handle, kBorderStyleAttribute, &borderStyle,
                                  sizeof(borderStyle), nullptr) < 0) {
     return kGiveUpQuietly;
   }
   std::int32_t fillStyle = 0;
-  if (HostGetAnnotationAttribute(pass.annotation.handle, kFillStyle, &fillStyle, sizeof(fillStyle),
-                                 nullptr) < 0) {
+  if (HostGetAnnotationAttribute(pass.annotation.handle, kFillStyleAttribute, &fillStyle,
+                                 sizeof(fillStyle), nullptr) < 0) {
     return kGiveUpQuietly;
   }
-  keepFrame = borderStyle == 1 && fillStyle != 1;
+  keepFrame = IsKeepFrame(pass.annotation.type, borderStyle, fillStyle);
   return kGoOn;
-}
-
-// "<page>ページにマスクできない部分がありました。(<path>)", with the path's
-// bytes copied as they are.
-void ShowUnmaskablePage(std::int32_t page, const char* path) {
-  char number[16];
-  std::snprintf(number, sizeof(number), "%d", static_cast<int>(page));
-  const std::size_t numberLength = std::strlen(number);
-  const std::size_t textLength = std::strlen(kUnmaskablePageText);
-  const std::size_t pathLength = std::strlen(path);
-  const std::size_t total = numberLength + textLength + 1 + pathLength + 1;
-  char* message = static_cast<char*>(AllocateBlock(total + 1));
-  if (message == nullptr) {
-    // Too little memory for the path: the page is still worth naming.
-    char shortMessage[sizeof(number) + 64];
-    std::snprintf(shortMessage, sizeof(shortMessage), "%s%s", number, kUnmaskablePageText);
-    ShowMessage(shortMessage);
-    return;
-  }
-  char* end = message;
-  std::memcpy(end, number, numberLength);
-  end += numberLength;
-  std::memcpy(end, kUnmaskablePageText, textLength);
-  end += textLength;
-  *end++ = '(';
-  std::memcpy(end, path, pathLength);
-  end += pathLength;
-  *end++ = ')';
-  *end = '\0';
-  ShowMessage(message);
-  ReleaseBlock(message);
 }
 
 // Covers every piece of the region with a borderless rectangle annotation, in
 // list order. Rectangles the host refuses stay uncovered and are reported
 // once for the page.
-Outcome AddMasks(const DocumentPass& pass, std::int32_t page, const MaskRegion& region) {
+Outcome AddMasks(DocumentPass& pass, std::int32_t page, const MaskRegion& region) {
   bool unmaskable = false;
   for (const MaskPiece* piece = region.First(); piece != nullptr; piece = piece->next) {
     HostRectShape shape{sizeof(HostRectShape), kRectangleAnnotation, 0, 0,
@@ -115,13 +77,16 @@ Outcome AddMasks(const DocumentPass& pass, std::int32_t page, const MaskRegion& 
       continue;
     }
     if (added < 0) return kGiveUpQuietly;
-    const std::int32_t borderless = 0;
-    if (HostSetAnnotationAttribute(pass.document, created, kBorderStyle, 0, &borderless, 0,
+    const std::int32_t borderless = kBorderlessStyle;
+    if (HostSetAnnotationAttribute(pass.document, created, kBorderStyleAttribute, 0, &borderless, 0,
                                    nullptr) < 0) {
       return kGiveUpQuietly;
     }
   }
-  if (unmaskable) ShowUnmaskablePage(page, pass.path);
+  if (unmaskable) {
+    pass.leftUncovered = true;
+    ShowUnmaskablePage(page, pass.path);
+  }
   return kGoOn;
 }
 
@@ -137,7 +102,8 @@ Outcome MaskPageRegion(DocumentPass& pass, std::int32_t page, MaskRegion& region
     if (!keepFrame) continue;
     keepFrameFound = true;
     const HostAnnotationInfo& frame = pass.annotation;
-    if (!region.Exclude(frame.x, frame.y, frame.width, frame.height)) return GiveUp(kOutOfMemory);
+    if (!region.Exclude(frame.x, frame.y, frame.width, frame.height))
+      return GiveUp(kHostOutOfMemory);
   }
   // Backwards, so that a removal never shifts an index still to be visited.
   // Each annotation is judged afresh from the host's data.
@@ -159,17 +125,25 @@ Outcome MaskPage(DocumentPass& pass, std::int32_t page) {
   const HostResult info = HostGetPageInformation(pass.document, page, &pass.pageInfo);
   if (info < 0) return GiveUp(info);
   MaskRegion* region = MaskRegion::Create(pass.pageInfo.width, pass.pageInfo.height);
-  if (region == nullptr) return GiveUp(kOutOfMemory);
+  if (region == nullptr) return GiveUp(kHostOutOfMemory);
   const Outcome outcome = MaskPageRegion(pass, page, *region);
   MaskRegion::Destroy(region);
   return outcome;
 }
 
+// Closes the document without saving it, after a step that gave up; the
+// outcome's message, if any, comes first.
+bool GiveUpOnDocument(const DocumentPass& pass, const Outcome& outcome) {
+  if (outcome.showError) ShowHostError(outcome.code);
+  // Whatever was changed so far is dropped.
+  HostCloseDocument(pass.document, nullptr);
+  return false;
+}
+
 }  // namespace
 
-void ShowHostError(HostResult code) { ShowMessage(HostErrorText(code)); }
-
-bool MaskDocument(const char* path) {
+bool MaskDocument(const char* path, bool* leftUncovered) {
+  if (leftUncovered != nullptr) *leftUncovered = false;
   DocumentPass pass{};
   pass.path = path;
   HostOpenMode mode{sizeof(HostOpenMode), 1, 1};
@@ -179,21 +153,18 @@ bool MaskDocument(const char* path) {
     return false;
   }
 
-  // The result is not examined: a host that writes nothing leaves a page
-  // count of 0, and the document is saved unchanged.
+  // A host that fails to describe the document has told us nothing about its
+  // pages: saving it unchanged and reporting it done would hand out an
+  // unmasked document. A host that succeeds but writes no count leaves 0.
   HostDocumentInfo documentInfo{};
   documentInfo.size = sizeof(HostDocumentInfo);
-  HostGetDocumentInformation(pass.document, &documentInfo);
+  const HostResult described = HostGetDocumentInformation(pass.document, &documentInfo);
+  if (described < 0) return GiveUpOnDocument(pass, GiveUp(described));
 
   pass.pageInfo.size = sizeof(HostPageInfo);
   for (std::int64_t page = 1; page <= documentInfo.pageCount; ++page) {
     const Outcome outcome = MaskPage(pass, static_cast<std::int32_t>(page));
-    if (!outcome.ok) {
-      if (outcome.showError) ShowHostError(outcome.code);
-      // Whatever was changed so far is dropped: close without saving.
-      HostCloseDocument(pass.document, nullptr);
-      return false;
-    }
+    if (!outcome.ok) return GiveUpOnDocument(pass, outcome);
   }
   // A save that fails leaves the document unmasked on disk: it must not be
   // reported as done, or the user would hand out what should be hidden.
@@ -201,5 +172,8 @@ bool MaskDocument(const char* path) {
   if (saved < 0) ShowHostError(saved);
   // Once saved, the document is safe whatever the close answers.
   HostCloseDocument(pass.document, nullptr);
+  if (leftUncovered != nullptr) *leftUncovered = pass.leftUncovered;
   return saved >= 0;
 }
+
+}  // namespace masking

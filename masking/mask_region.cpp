@@ -6,6 +6,8 @@
 
 #include "masking/memory.h"
 
+namespace masking {
+
 // Edges are computed in 64 bits: a document may hold frames so large or so far
 // off the page that x + width no longer fits in 32 bits. Every value that a
 // split stores lies between edges of the piece being split, so it fits again.
@@ -206,3 +208,5 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
     }
   }
 }
+
+}  // namespace masking

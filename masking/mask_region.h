@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace masking {
+
 // One rectangle of a region and one node of its list.
 struct MaskPiece {
   MaskPiece* next;  // null at the last piece
@@ -51,3 +53,5 @@ struct MaskRegion {
   // The first piece, or null when the region is empty.
   const MaskPiece* First() const { return head->next; }
 };
+
+}  // namespace masking

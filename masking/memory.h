@@ -7,8 +7,12 @@
 
 #include <cstddef>
 
+namespace masking {
+
 // Returns `size` bytes suitably aligned for any object, or null when memory
 // has run out.
 void* AllocateBlock(std::size_t size);
 // Releases a block from AllocateBlock; null is ignored.
 void ReleaseBlock(void* block);
+
+}  // namespace masking

@@ -5,4 +5,8 @@
 // once the user has seen (dismissed) the message.
 #pragma once
 
+namespace masking {
+
 void ShowMessage(const char* text);
+
+}  // namespace masking

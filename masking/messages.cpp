@@ -1,6 +1,12 @@
 #include "masking/messages.h"
 
-#include "masking/host_api.h"
+#include <cstdio>
+#include <cstring>
+
+#include "masking/memory.h"
+#include "masking/message_sink.h"
+
+namespace masking {
 
 // Every text is spelled out byte for byte in code page 932, whatever the
 // compiler's execution character set; the comment above each shows it.
@@ -59,22 +65,56 @@ const char kUnmaskablePageText[] =
     "\x82\xDC\x82\xB5\x82\xBD\x81\x42";
 
 const char* HostErrorText(HostResult code) {
-  switch (static_cast<std::uint32_t>(code)) {
-    case 0x80040001u:
+  switch (code) {
+    case kHostNotInstalled:
       return kNotInstalledText;
-    case 0x80040003u:
+    case kHostNoRight:
       return kNoRightText;
-    case 0x80070002u:
+    case kHostFileNotFound:
       return kFileNotFoundText;
-    case 0x80070005u:
-    case 0x8007007Bu:
-    case 0x800E0005u:
+    case kHostAccessDenied:
+    case kHostBadName:
+    case kHostCannotOpen:
       return kCannotOpenText;
-    case 0x8007000Bu:
+    case kHostBadFormat:
       return kBadFormatText;
-    case 0x80070050u:
+    case kHostFileExists:
       return kFileExistsText;
     default:
       return kErrorText;
   }
 }
+
+void ShowHostError(HostResult code) { ShowMessage(HostErrorText(code)); }
+
+void ShowUnmaskablePage(std::int32_t page, const char* path) {
+  char number[16];
+  std::snprintf(number, sizeof(number), "%d", static_cast<int>(page));
+  const std::size_t numberLength = std::strlen(number);
+  const std::size_t textLength = std::strlen(kUnmaskablePageText);
+  const std::size_t pathLength = std::strlen(path);
+  const std::size_t total = numberLength + textLength + 1 + pathLength + 1;
+  char* message = static_cast<char*>(AllocateBlock(total + 1));
+  if (message == nullptr) {
+    // Too little memory for the path: the page is still worth naming.
+    char shortMessage[sizeof(number) + sizeof(kUnmaskablePageText)];
+    std::snprintf(shortMessage, sizeof(shortMessage), "%s%s", number, kUnmaskablePageText);
+    ShowMessage(shortMessage);
+    return;
+  }
+  // The path is copied byte for byte, never read as a format.
+  char* end = message;
+  std::memcpy(end, number, numberLength);
+  end += numberLength;
+  std::memcpy(end, kUnmaskablePageText, textLength);
+  end += textLength;
+  *end++ = '(';
+  std::memcpy(end, path, pathLength);
+  end += pathLength;
+  *end++ = ')';
+  *end = '\0';
+  ShowMessage(message);
+  ReleaseBlock(message);
+}
+
+}  // namespace masking

@@ -1,7 +1,13 @@
-// The texts the masking command shows, as code page 932 strings.
+// Everything the masking command tells the user: the texts, as code page 932
+// strings, and the messages composed from them. Each message goes through
+// ShowMessage (masking/message_sink.h).
 #pragma once
 
-#include "masking/host_api.h"
+#include <cstdint>
+
+#include "hostapi/host_api.h"
+
+namespace masking {
 
 // Closing messages of a run.
 extern const char kSelectDocumentsText[];  // nothing selected
@@ -22,3 +28,13 @@ extern const char kUnmaskablePageText[];
 
 // The text for a failing host result code.
 const char* HostErrorText(HostResult code);
+
+// Shows the message for a failing host result code.
+void ShowHostError(HostResult code);
+
+// Shows "<page>ページにマスクできない部分がありました。(<path>)", the path's
+// bytes copied as they are. Without memory for the whole text it still names
+// the page.
+void ShowUnmaskablePage(std::int32_t page, const char* path);
+
+}  // namespace masking

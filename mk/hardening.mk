@@ -130,7 +130,7 @@ memcheck: deps-native deps-memcheck
 
 LINT_BUILD := build/lint
 LINT_TIDY_SOURCES := $(sort $(wildcard masking/*.cpp hostsim/*.cpp runner/*.cpp))
-LINT_FORMAT_FILES := $(sort $(wildcard masking/*.h masking/*.cpp hostsim/*.h hostsim/*.cpp \
+LINT_FORMAT_FILES := $(sort $(wildcard hostapi/*.h masking/*.h masking/*.cpp hostsim/*.h hostsim/*.cpp \
   runner/*.h runner/*.cpp plugin/*.h plugin/*.cpp tests/*.cpp tests/support/*.h \
   tests/support/*.cpp tests/fuzz/*.h tests/fuzz/*.cpp bench/*.cpp))
 # plugin/ is linted with the compile commands of the 64-bit Windows test

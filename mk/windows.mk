@@ -20,7 +20,10 @@ WINDOWS_PACKAGES := cmake make clang-14 g++-mingw-w64-i686 g++-mingw-w64-x86-64 
 WIN32_BUILD := build/win-i686
 WIN64_BUILD := build/win-x86_64
 DIST_BUILD := build/win-dist
-DIST_NAME := velumo-$(shell sed -n "s/^project.Velumo VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)-win32
+# The version comes from the product build's generated header (expanded once
+# that build exists).
+DIST_NAME = velumo-$(shell sed -n 's/^\#define VELUMO_VERSION_TEXT "\(.*\)"/\1/p' \
+  $(WIN32_BUILD)/generated/velumo_version.h)-win32
 XVFB_RUN := xvfb-run -a -s "-screen 0 1024x768x24"
 
 .PHONY: deps-windows windows-product windows-clang windows-testbuild test-windows dist about-box-png \

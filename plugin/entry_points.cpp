@@ -5,6 +5,10 @@
 #include "masking/masking_command.h"
 #include "plugin/win32_ui.h"
 
+using masking::CommandOutcome;
+using masking::kMaskingCommandName;
+using masking::kMaskingCommandNameSize;
+
 extern "C" {
 
 std::int32_t WINAPI PLG_EnumerateCommands(char* buffer, std::int32_t bufferSize,
@@ -25,7 +29,7 @@ std::int32_t WINAPI PLG_Executable(std::uintptr_t, std::int32_t selectedCount) {
 }
 
 HICON WINAPI PLG_GetCommandIcon(const char* commandName, std::int32_t large) {
-  if (!IsMaskingCommand(commandName)) {
+  if (!masking::IsMaskingCommand(commandName)) {
     return nullptr;
   }
   return LoadCommandIcon(large != 0);
@@ -35,7 +39,11 @@ std::int32_t WINAPI PLG_ExecuteCommand(const CommandRequest* request) {
   if (request == nullptr) {
     return 0;  // no command named, so not this module's
   }
-  return RunMaskingCommand(request->commandName, request->fileCount, request->filePaths);
+  // The host learns only whether the command was this module's: however the
+  // run ended, the user has been told.
+  const CommandOutcome outcome =
+      masking::RunMaskingCommand(request->commandName, request->fileCount, request->filePaths);
+  return outcome == CommandOutcome::kNotOurs ? 0 : 1;
 }
 
 std::int32_t WINAPI PLG_SetProfile(std::uintptr_t) {

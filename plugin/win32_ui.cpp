@@ -104,6 +104,6 @@ void ShowAboutBox() {
 
 // The Windows form of the engine's message sink: a modal message box with an
 // OK button and the exclamation icon, captioned with the application title.
-void ShowMessage(const char* text) {
+void masking::ShowMessage(const char* text) {
   MessageBoxA(CurrentOwner(), text, ApplicationTitle(), MB_OK | MB_ICONEXCLAMATION);
 }

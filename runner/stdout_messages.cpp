@@ -1,22 +1,12 @@
-#include "runner/stdout_messages.h"
-
+// The console runner's message display: each message goes to standard output
+// as one line of UTF-8, in the order shown.
 #include <cstdio>
 #include <string>
 
 #include "hostsim/cp932.h"
 #include "masking/message_sink.h"
 
-namespace {
-// The engine's texts are static strings and the page messages live until
-// the call returns, so only whether it was the closing text matters: keep a
-// pointer for identity checks, never for reading after the call.
-const char* lastShown = nullptr;
-}  // namespace
-
-const char* LastMessageShown() { return lastShown; }
-
-void ShowMessage(const char* text) {
-  lastShown = text;
+void masking::ShowMessage(const char* text) {
   const std::string line = hostsim::Cp932ToUtf8(text);
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);

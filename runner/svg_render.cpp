@@ -7,7 +7,8 @@
 #include <sstream>
 #include <vector>
 
-#include "masking/host_api.h"
+#include "hostapi/host_api.h"
+#include "masking/keep_frame.h"
 
 namespace {
 
@@ -36,12 +37,14 @@ struct Box {
 
 enum class Kind { kKeepFrame, kMask, kOther };
 
-// The same test the masking pass applies; an absent "%FillStyle" is "not 1".
+// The masking pass's own rules. A rectangle whose fill style cannot be read
+// is no keep-frame: the pass would give up on its document.
 Kind Classify(const hostsim::Annotation& annotation) {
-  if (annotation.type != kRectangleAnnotation) return Kind::kOther;
-  const auto border = annotation.Attribute("%BorderStyle");
-  if (border == 0) return Kind::kMask;
-  if (border == 1 && annotation.Attribute("%FillStyle") != 1) return Kind::kKeepFrame;
+  const auto border = annotation.Attribute(kBorderStyleAttribute);
+  if (!border) return Kind::kOther;
+  if (masking::IsMask(annotation.type, *border)) return Kind::kMask;
+  const auto fill = annotation.Attribute(kFillStyleAttribute);
+  if (fill && masking::IsKeepFrame(annotation.type, *border, *fill)) return Kind::kKeepFrame;
   return Kind::kOther;
 }
 

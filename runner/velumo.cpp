@@ -11,15 +11,30 @@
 
 #include "hostsim/cp932.h"
 #include "masking/masking_command.h"
-#include "masking/messages.h"
-#include "runner/stdout_messages.h"
 #include "runner/svg_render.h"
 
 namespace {
 
+using masking::CommandOutcome;
+
 constexpr int kExitDone = 0;
 constexpr int kExitStopped = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitUncovered = 3;
+
+int ExitStatus(CommandOutcome outcome) {
+  switch (outcome) {
+    case CommandOutcome::kFinished:
+      return kExitDone;
+    case CommandOutcome::kFinishedUncovered:
+      return kExitUncovered;
+    case CommandOutcome::kNotOurs:
+    case CommandOutcome::kNothingSelected:
+    case CommandOutcome::kStopped:
+      break;
+  }
+  return kExitStopped;
+}
 
 int Usage(const char* problem) {
   std::fprintf(stderr,
@@ -39,10 +54,9 @@ int Mask(int count, char** files) {
   std::vector<const char*> pointers;
   pointers.reserve(paths.size());
   for (const std::string& path : paths) pointers.push_back(path.c_str());
-  RunMaskingCommand(kMaskingCommandName, static_cast<std::int32_t>(count),
-                    pointers.empty() ? nullptr : pointers.data());
-  const char* last = LastMessageShown();
-  return last != nullptr && std::strcmp(last, kFinishedText) == 0 ? kExitDone : kExitStopped;
+  return ExitStatus(masking::RunMaskingCommand(masking::kMaskingCommandName,
+                                               static_cast<std::int32_t>(count),
+                                               pointers.empty() ? nullptr : pointers.data()));
 }
 
 int Render(int argc, char** argv) {

@@ -9,15 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "hostapi/host_api.h"
 #include "hostsim/document_file.h"
 #include "hostsim/hostsim.h"
-#include "masking/host_api.h"
 #include "masking/mask_document.h"
 #include "tests/support/documents.h"
 #include "tests/support/failing_memory.h"
 #include "tests/support/message_recorder.h"
 
 namespace {
+
+using masking::MaskDocument;
 
 using hostsim::SaveStep;
 using testdoc::Json;
@@ -137,8 +139,8 @@ TEST_F(SaveTest, PassWhoseSaveFailsAtAnyStepEndsWithTheHostMessage) {
     hostsim::FailSaveStepForTesting(SaveStep::kNone);
     const std::vector<int> ordinals = Ordinals();
     ASSERT_GE(ordinals.size(), 2u);
-    EXPECT_EQ(ordinals[ordinals.size() - 2], kOrdinalSave);
-    EXPECT_EQ(ordinals.back(), kOrdinalClose);
+    EXPECT_EQ(ordinals[ordinals.size() - 2], kOrdinalSaveDocument);
+    EXPECT_EQ(ordinals.back(), kOrdinalCloseDocument);
     EXPECT_EQ(hostsim::OpenHandleCount(), 0);
     std::vector<std::string> expected = pageMessages;
     expected.push_back(testdoc::Cp932("指定されたファイルを開くことができません。"));
@@ -170,7 +172,7 @@ TEST_F(SaveTest, FailingPassNeverLeavesATemporaryFile) {
     // A close that fails keeps the stand-in's handle after a good save.
     if (hostsim::OpenHandleCount() != 0) {
       EXPECT_TRUE(result);
-      EXPECT_EQ(hostsim::Calls().back().ordinal, kOrdinalClose);
+      EXPECT_EQ(hostsim::Calls().back().ordinal, kOrdinalCloseDocument);
       hostsim::Reset();
     }
     EXPECT_EQ(dir_.List(), std::vector<std::string>{"doc.json"});

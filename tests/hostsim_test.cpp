@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "hostapi/host_api.h"
 #include "hostsim/cp932.h"
-#include "masking/host_api.h"
 #include "tests/support/files.h"
 
 namespace {
@@ -633,28 +633,28 @@ struct Probe {
 
 std::vector<Probe> Probes() {
   return {
-      {kOrdinalDocumentInfo,
+      {kOrdinalGetDocumentInformation,
        [](HostDocument d, bool& clean) {
          HostDocumentInfo info{40, kSentinel, {}};
          const HostResult r = HostGetDocumentInformation(d, &info);
          clean = info.pageCount == kSentinel;
          return r;
        }},
-      {kOrdinalPageInfo,
+      {kOrdinalGetPageInformation,
        [](HostDocument d, bool& clean) {
          HostPageInfo info{32, kSentinel, kSentinel, {0, 0, 0, 0}, kSentinel};
          const HostResult r = HostGetPageInformation(d, 1, &info);
          clean = info.width == kSentinel && info.annotationCount == kSentinel;
          return r;
        }},
-      {kOrdinalAnnotationInfo,
+      {kOrdinalGetAnnotationInformation,
        [](HostDocument d, bool& clean) {
          HostAnnotationInfo info{32, 0, kSentinel, 0, 0, 0, 0, 0};
          const HostResult r = HostGetAnnotationInformation(d, 1, 0, 1, &info, nullptr);
          clean = info.handle == 0 && info.x == kSentinel;
          return r;
        }},
-      {kOrdinalGetAttribute,
+      {kOrdinalGetAnnotationAttribute,
        [](HostDocument d, bool& clean) {
          HostAnnotationInfo info{32, 0, 0, 0, 0, 0, 0, 0};
          HostGetAnnotationInformation(d, 1, 0, 1, &info, nullptr);
@@ -687,7 +687,7 @@ std::vector<Probe> Probes() {
          clean = again.handle == info.handle;
          return r;
        }},
-      {kOrdinalSetAttribute,
+      {kOrdinalSetAnnotationAttribute,
        [](HostDocument d, bool& clean) {
          HostAnnotationInfo info{32, 0, 0, 0, 0, 0, 0, 0};
          HostGetAnnotationInformation(d, 1, 0, 1, &info, nullptr);
@@ -874,9 +874,9 @@ TEST_F(HostSimTest, RecordingSwitchAndReset) {
   HostGetDocumentInformation(document, &info);
   HostGetDocumentInformation(document, &info);
   EXPECT_TRUE(hostsim::Calls().empty());
-  EXPECT_EQ(HostSimCallCount(kOrdinalDocumentInfo), 2) << "counted even when not logged";
-  EXPECT_EQ(HostSimCallCount(kOrdinalOpen), 1);
-  EXPECT_EQ(HostSimCallCount(kOrdinalSave), 0);
+  EXPECT_EQ(HostSimCallCount(kOrdinalGetDocumentInformation), 2) << "counted even when not logged";
+  EXPECT_EQ(HostSimCallCount(kOrdinalOpenDocument), 1);
+  EXPECT_EQ(HostSimCallCount(kOrdinalSaveDocument), 0);
 
   hostsim::SetRecording(true);
   HostGetDocumentInformation(document, &info);
@@ -885,7 +885,7 @@ TEST_F(HostSimTest, RecordingSwitchAndReset) {
   HostSimReset();
   EXPECT_EQ(hostsim::OpenHandleCount(), 0) << "reset closes every document";
   EXPECT_TRUE(hostsim::Calls().empty());
-  EXPECT_EQ(HostSimCallCount(kOrdinalDocumentInfo), 0);
+  EXPECT_EQ(HostSimCallCount(kOrdinalGetDocumentInformation), 0);
   EXPECT_EQ(HostGetDocumentInformation(document, &info), kHostInvalidArgument);
   EXPECT_EQ(hostsim::Calls().size(), 1u) << "recording stays on";
 }

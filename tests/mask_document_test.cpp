@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,10 @@
 #include "tests/support/message_recorder.h"
 
 namespace {
+
+using masking::MaskDocument;
+using masking::MaskPiece;
+using masking::MaskRegion;
 
 using hostsim::RecordedCall;
 using testdoc::Json;
@@ -50,62 +56,86 @@ class MaskDocumentTest : public ::testing::Test {
   testdoc::DocumentDir dir_;
 };
 
-// The whole conversation with the host for one page with a text note at
-// index 1 and a keep-frame at index 2.
-TEST_F(MaskDocumentTest, CallsTheHostInOrderWithSizedRecords) {
-  const std::string path = dir_.Put(
-      "one.json", testdoc::Document({testdoc::Page(1000, 1000,
-                                                   {testdoc::TextNote(10, 20, 30, 40),
-                                                    testdoc::KeepFrame(100, 100, 200, 200)})}));
+// Every record that the pass hands to the host starts with its own size,
+// whatever the call and the page; the records the host only fills are
+// otherwise as the pass left them.
+TEST_F(MaskDocumentTest, EveryRecordHandedToTheHostCarriesItsSize) {
+  Json document = testdoc::Document(
+      {testdoc::Page(1000, 1000,
+                     {testdoc::TextNote(10, 20, 30, 40), testdoc::KeepFrame(100, 100, 200, 200)}),
+       testdoc::Page(2000, 500, {testdoc::KeepFrame(0, 100, 2000, 300)})});
+  document["host"] = {{"refuseOffPage", true}};
+  const std::string path = dir_.Put("sized.json", document);
   ASSERT_TRUE(MaskDocument(path.c_str()));
-  EXPECT_TRUE(RecordedMessages().empty());
 
-  EXPECT_EQ(Ordinals(), (std::vector<int>{22, 24, 25,                      // open, document, page
-                                          55, 55, 56, 56,                  // collecting pass
-                                          55, 56, 56, 65, 55,              // removal pass, backward
-                                          64, 66, 64, 66, 64, 66, 64, 66,  // four masks
-                                          32, 23}));
+  const std::map<int, std::int32_t> sizes = {{kOrdinalOpenDocument, 12},
+                                             {kOrdinalGetDocumentInformation, 40},
+                                             {kOrdinalGetPageInformation, 32},
+                                             {kOrdinalGetAnnotationInformation, 32},
+                                             {kOrdinalAddAnnotation, 24}};
+  int checked = 0;
+  for (const RecordedCall& call : hostsim::Calls()) {
+    const auto size = sizes.find(call.ordinal);
+    if (size == sizes.end()) continue;
+    ASSERT_FALSE(call.record.empty()) << "ordinal " << call.ordinal;
+    EXPECT_EQ(call.record[0], size->second) << "ordinal " << call.ordinal;
+    EXPECT_EQ(call.record.size() * sizeof(std::int32_t), static_cast<std::size_t>(size->second));
+    ++checked;
+  }
+  EXPECT_EQ(checked, 1 + 1 + 2 + 6 + 6)
+      << "open, document, two pages, six annotation reads, six adds";
+  EXPECT_EQ(CallsOf(kOrdinalOpenDocument)[0].record, (Words{12, 1, 1}));
+  EXPECT_EQ(CallsOf(kOrdinalGetDocumentInformation)[0].record,
+            (Words{40, 0, 0, 0, 0, 0, 0, 0, 0, 0}))
+      << "zero-filled before the call";
+  for (const RecordedCall& add : CallsOf(kOrdinalAddAnnotation)) {
+    EXPECT_EQ((Words{add.record[0], add.record[1], add.record[2], add.record[3]}),
+              (Words{24, testdoc::kRectangle, 0, 0}));
+  }
+}
+
+// One record serves every annotation-information call: its size is set before
+// each call, and the other fields keep what the host wrote the time before.
+TEST_F(MaskDocumentTest, AnnotationRecordKeepsTheHostsLastAnswer) {
+  const std::string path = dir_.Put(
+      "reused.json", testdoc::Document({testdoc::Page(1000, 1000,
+                                                      {testdoc::TextNote(10, 20, 30, 40),
+                                                       testdoc::KeepFrame(100, 100, 200, 200)})}));
+  ASSERT_TRUE(MaskDocument(path.c_str()));
+  const std::vector<RecordedCall> reads = CallsOf(kOrdinalGetAnnotationInformation);
+  ASSERT_EQ(reads.size(), 4u);
+  EXPECT_EQ(reads[0].record, (Words{32, 0, 0, 0, 0, 0, 0, 0}));
+  const std::int32_t note = reads[1].record[1];
+  EXPECT_EQ(reads[1].record, (Words{32, note, 10, 20, 30, 40, testdoc::kTextNote, 0}));
+  const std::int32_t frame = reads[2].record[1];
+  EXPECT_EQ(reads[2].record, (Words{32, frame, 100, 100, 200, 200, testdoc::kRectangle, 0}));
+  // Both passes ask for the annotations of page 1 at the host's indexes, the
+  // second pass backwards.
+  EXPECT_EQ(reads[1].args, (Args{reads[0].args[0], 1, 0, 2, 0}));
+  EXPECT_EQ(reads[2].args, (Args{reads[0].args[0], 1, 0, 2, 0}));
+  EXPECT_EQ(reads[3].args, (Args{reads[0].args[0], 1, 0, 1, 0}));
+}
+
+// Each mask is made borderless right after it is added, through its own
+// handle, and with nothing else written.
+TEST_F(MaskDocumentTest, EveryMaskIsMadeBorderlessThroughItsNewHandle) {
+  const std::string path = dir_.Put(
+      "masks.json",
+      testdoc::Document({testdoc::Page(1000, 1000, {testdoc::KeepFrame(100, 100, 200, 200)})}));
+  ASSERT_TRUE(MaskDocument(path.c_str()));
   const std::vector<RecordedCall>& calls = hostsim::Calls();
-  const std::int64_t doc = calls[0].handleOut;
-  ASSERT_NE(doc, 0);
-  EXPECT_EQ(calls[0].text, path);
-  EXPECT_EQ(calls[0].record, (Words{12, 1, 1}));
-  EXPECT_EQ(calls[1].args, (Args{doc}));
-  EXPECT_EQ(calls[1].record, (Words{40, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(calls[2].args, (Args{doc, 1}));
-  EXPECT_EQ(calls[2].record, (Words{32, 0, 0, 0, 0, 0, 0, 0}));
-
-  // The annotation record is sized before every call and otherwise keeps
-  // what the host wrote last.
-  EXPECT_EQ(calls[3].args, (Args{doc, 1, 0, 1, 0}));
-  EXPECT_EQ(calls[3].record, (Words{32, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(calls[4].args, (Args{doc, 1, 0, 2, 0}));
-  const std::int32_t noteHandle = calls[4].record[1];
-  EXPECT_EQ(calls[4].record, (Words{32, noteHandle, 10, 20, 30, 40, testdoc::kTextNote, 0}));
-  const std::int32_t frameHandle = calls[7].record[1];
-  EXPECT_EQ(calls[7].record, (Words{32, frameHandle, 100, 100, 200, 200, testdoc::kRectangle, 0}));
-  EXPECT_EQ(calls[5].args, (Args{frameHandle, 4, 0}));
-  EXPECT_EQ(calls[5].text, "%BorderStyle");
-  EXPECT_EQ(calls[6].args, (Args{frameHandle, 4, 0}));
-  EXPECT_EQ(calls[6].text, "%FillStyle");
-  EXPECT_EQ(calls[7].args, (Args{doc, 1, 0, 2, 0}));
-  EXPECT_EQ(calls[10].args, (Args{doc, frameHandle, 0}));
-  EXPECT_EQ(calls[11].args, (Args{doc, 1, 0, 1, 0}));
-
-  // The masks: the region's pieces in list order, each made borderless.
-  const std::vector<std::vector<std::int32_t>> pieces = {
-      {300, 100, 700, 900}, {-300, 100, 400, 900}, {0, 300, 1000, 700}, {0, -300, 1000, 400}};
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    const RecordedCall& add = calls[12 + 2 * i];
-    const RecordedCall& set = calls[13 + 2 * i];
-    const auto& p = pieces[i];
-    EXPECT_EQ(add.args, (Args{doc, testdoc::kRectangle, 1, p[0], p[1], 1, 0})) << "piece " << i;
-    EXPECT_EQ(add.record, (Words{24, testdoc::kRectangle, 0, 0, p[2], p[3]})) << "piece " << i;
-    EXPECT_EQ(set.args, (Args{doc, add.handleOut, 0, 0, 0, 0})) << "piece " << i;
+  int masks = 0;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].ordinal != kOrdinalAddAnnotation) continue;
+    ++masks;
+    ASSERT_LT(i + 1, calls.size());
+    const RecordedCall& set = calls[i + 1];
+    EXPECT_EQ(set.ordinal, kOrdinalSetAnnotationAttribute);
+    EXPECT_EQ(set.args, (Args{calls[i].args[0], calls[i].handleOut, 0, 0, 0, 0}));
     EXPECT_EQ(set.text, "%BorderStyle");
   }
-  EXPECT_EQ(calls[20].args, (Args{doc, 0}));
-  EXPECT_EQ(calls[21].args, (Args{doc, 0}));
+  EXPECT_EQ(masks, 4);
+  EXPECT_EQ(static_cast<int>(CallsOf(kOrdinalSetAnnotationAttribute).size()), masks);
 }
 
 TEST_F(MaskDocumentTest, SavedDocumentHoldsTheMasksInsteadOfTheFrames) {
@@ -128,18 +158,26 @@ TEST_F(MaskDocumentTest, SavedDocumentHoldsTheMasksInsteadOfTheFrames) {
 TEST_F(MaskDocumentTest, DocumentWithoutPagesIsSavedAndClosed) {
   const std::string path = dir_.Put("empty.json", testdoc::Document(Json::array()));
   EXPECT_TRUE(MaskDocument(path.c_str()));
-  EXPECT_EQ(Ordinals(), (std::vector<int>{22, 24, 32, 23}));
+  EXPECT_EQ(Ordinals(), (std::vector<int>{kOrdinalOpenDocument, kOrdinalGetDocumentInformation,
+                                          kOrdinalSaveDocument, kOrdinalCloseDocument}));
   EXPECT_TRUE(RecordedMessages().empty());
 }
 
-TEST_F(MaskDocumentTest, FailingDocumentInformationLeavesAPageCountOfZero) {
+// A host that cannot describe the document has not said how many pages it
+// has: saving it as it is would report an unmasked document as masked.
+TEST_F(MaskDocumentTest, FailingDocumentInformationGivesUpWithoutSaving) {
   Json document = testdoc::Document({testdoc::Page(1000, 1000, {testdoc::KeepFrame(0, 0, 5, 5)})});
-  document["host"] = {{"failures", {{{"ordinal", 24}, {"call", 1}, {"result", "0x80004005"}}}}};
+  document["host"] = {
+      {"failures",
+       {{{"ordinal", kOrdinalGetDocumentInformation}, {"call", 1}, {"result", "0x80070005"}}}}};
   const std::string path = dir_.Put("info.json", document);
-  EXPECT_TRUE(MaskDocument(path.c_str()));
-  EXPECT_EQ(Ordinals(), (std::vector<int>{22, 24, 32, 23}));
-  EXPECT_TRUE(RecordedMessages().empty());
-  EXPECT_EQ(testdoc::ReadDocument(path)["pages"][0]["annotations"].size(), 1u);
+  const std::string before = testdoc::ReadFile(path);
+  EXPECT_FALSE(MaskDocument(path.c_str()));
+  EXPECT_EQ(Ordinals(), (std::vector<int>{kOrdinalOpenDocument, kOrdinalGetDocumentInformation,
+                                          kOrdinalCloseDocument}));
+  EXPECT_EQ(RecordedMessages(),
+            std::vector<std::string>{testdoc::Cp932("指定されたファイルを開くことができません。")});
+  EXPECT_EQ(testdoc::ReadFile(path), before);
 }
 
 TEST_F(MaskDocumentTest, PageWithoutKeepFramesIsReadTwiceAndLeftAlone) {
@@ -149,10 +187,11 @@ TEST_F(MaskDocumentTest, PageWithoutKeepFramesIsReadTwiceAndLeftAlone) {
   const std::string path =
       dir_.Put("plain.json", testdoc::Document({testdoc::Page(1000, 1000, annotations)}));
   ASSERT_TRUE(MaskDocument(path.c_str()));
-  EXPECT_EQ(CallsOf(55).size(), 6u);
-  EXPECT_EQ(CallsOf(56).size(), 8u) << "both attributes of both rectangles, in both passes";
-  EXPECT_TRUE(CallsOf(64).empty());
-  EXPECT_TRUE(CallsOf(65).empty());
+  EXPECT_EQ(CallsOf(kOrdinalGetAnnotationInformation).size(), 6u);
+  EXPECT_EQ(CallsOf(kOrdinalGetAnnotationAttribute).size(), 8u)
+      << "both attributes of both rectangles, in both passes";
+  EXPECT_TRUE(CallsOf(kOrdinalAddAnnotation).empty());
+  EXPECT_TRUE(CallsOf(kOrdinalRemoveAnnotation).empty());
   EXPECT_EQ(testdoc::ReadDocument(path)["pages"][0]["annotations"], annotations);
 }
 
@@ -163,8 +202,8 @@ TEST_F(MaskDocumentTest, FramesCoveringThePageLeaveNoMask) {
           1000, 1000,
           {testdoc::KeepFrame(0, 0, 1000, 600), testdoc::KeepFrame(-10, 500, 1100, 600)})}));
   ASSERT_TRUE(MaskDocument(path.c_str()));
-  EXPECT_EQ(CallsOf(65).size(), 2u);
-  EXPECT_TRUE(CallsOf(64).empty());
+  EXPECT_EQ(CallsOf(kOrdinalRemoveAnnotation).size(), 2u);
+  EXPECT_TRUE(CallsOf(kOrdinalAddAnnotation).empty());
   EXPECT_TRUE(RecordedMessages().empty());
   EXPECT_TRUE(testdoc::ReadDocument(path)["pages"][0]["annotations"].empty());
 }
@@ -182,9 +221,9 @@ TEST_F(MaskDocumentTest, FramesAreCarvedForwardAndRemovedBackward) {
 
   // Removal: index 5 first, then index 2 (the collecting pass saw them as
   // the 4th and 2nd rectangle, whose handles the attribute reads name).
-  const std::vector<RecordedCall> removals = CallsOf(65);
+  const std::vector<RecordedCall> removals = CallsOf(kOrdinalRemoveAnnotation);
   ASSERT_EQ(removals.size(), 2u);
-  const std::vector<RecordedCall> reads = CallsOf(56);
+  const std::vector<RecordedCall> reads = CallsOf(kOrdinalGetAnnotationAttribute);
   ASSERT_EQ(reads.size(), 12u);
   EXPECT_EQ(removals[0].args[1], reads[4].args[0]);
   EXPECT_EQ(removals[1].args[1], reads[0].args[0]);
@@ -194,7 +233,7 @@ TEST_F(MaskDocumentTest, FramesAreCarvedForwardAndRemovedBackward) {
   ASSERT_TRUE(region->Exclude(100, 100, 200, 200));
   ASSERT_TRUE(region->Exclude(150, 500, 500, 300));
   region->GrowSlivers(300);
-  const std::vector<RecordedCall> adds = CallsOf(64);
+  const std::vector<RecordedCall> adds = CallsOf(kOrdinalAddAnnotation);
   std::size_t i = 0;
   for (const MaskPiece* p = region->First(); p != nullptr; p = p->next, ++i) {
     ASSERT_LT(i, adds.size());
@@ -216,8 +255,8 @@ TEST_F(MaskDocumentTest, UnreadableFillStyleEndsThePassQuietly) {
   const std::string before = testdoc::ReadFile(path);
   EXPECT_FALSE(MaskDocument(path.c_str()));
   EXPECT_TRUE(RecordedMessages().empty());
-  EXPECT_TRUE(CallsOf(32).empty());
-  EXPECT_EQ(CallsOf(23).size(), 1u);
+  EXPECT_TRUE(CallsOf(kOrdinalSaveDocument).empty());
+  EXPECT_EQ(CallsOf(kOrdinalCloseDocument).size(), 1u);
   EXPECT_EQ(testdoc::ReadFile(path), before);
 }
 
@@ -238,9 +277,9 @@ TEST_F(MaskDocumentTest, RefusedPiecesAreReportedOncePerPage) {
   // (0, 900, 1000, 100) grows to the page bottom and beyond: refused. The top
   // strip (0, 0, 1000, 100) grows upward: refused as well. Nothing is left.
   EXPECT_TRUE(saved["pages"][1]["annotations"].empty());
-  EXPECT_EQ(CallsOf(64).size(), 4u);
-  EXPECT_TRUE(CallsOf(66).empty());
-  EXPECT_EQ(CallsOf(32).size(), 1u);
+  EXPECT_EQ(CallsOf(kOrdinalAddAnnotation).size(), 4u);
+  EXPECT_TRUE(CallsOf(kOrdinalSetAnnotationAttribute).empty());
+  EXPECT_EQ(CallsOf(kOrdinalSaveDocument).size(), 1u);
 }
 
 TEST_F(MaskDocumentTest, PiecesBesideARefusedOneAreStillMasked) {
@@ -252,7 +291,7 @@ TEST_F(MaskDocumentTest, PiecesBesideARefusedOneAreStillMasked) {
   // The top strip grows off the page and is refused; the side pieces grow
   // into the bottom strip and stay on the page.
   EXPECT_EQ(RecordedMessages().size(), 1u);
-  EXPECT_EQ(CallsOf(64).size(), 4u);
+  EXPECT_EQ(CallsOf(kOrdinalAddAnnotation).size(), 4u);
   const Json saved = testdoc::ReadDocument(path)["pages"][0]["annotations"];
   const std::vector<std::vector<int>> expected = {
       {600, 100, 400, 900}, {0, 100, 400, 900}, {0, 300, 1000, 700}};
@@ -263,6 +302,41 @@ TEST_F(MaskDocumentTest, PiecesBesideARefusedOneAreStillMasked) {
         expected[i]);
     EXPECT_EQ(saved[i]["attributes"]["%BorderStyle"], 0);
   }
+}
+
+// Only a border style of exactly 1 with a fill style other than 1 makes a
+// keep-frame; any other pair of values leaves the rectangle alone.
+TEST_F(MaskDocumentTest, KeepFramesAreRectanglesWithBorderOneAndFillNotOne) {
+  struct Styles {
+    std::int32_t border;
+    std::int32_t fill;
+    bool keep;
+  };
+  const Styles styles[] = {{1, 0, true},   {1, 2, true},  {1, -1, true},
+                           {1, 1, false},  {0, 0, false}, {2, 0, false},
+                           {-1, 0, false}, {2, 2, false}, {0, 1, false}};
+  Json annotations = Json::array();
+  Json kept = Json::array();
+  std::int32_t x = 0;
+  for (const Styles& s : styles) {
+    const Json rectangle = testdoc::Rectangle(x, 0, 10, 10, s.border, s.fill);
+    annotations.push_back(rectangle);
+    if (!s.keep) kept.push_back(rectangle);
+    x += 20;
+  }
+  annotations.push_back(testdoc::Annotation(testdoc::kTextNote, 0, 0, 10, 10,
+                                            {{"%BorderStyle", 1}, {"%FillStyle", 0}}));
+  kept.push_back(annotations.back());
+  const std::string path =
+      dir_.Put("styles.json", testdoc::Document({testdoc::Page(1000, 1000, annotations)}));
+  ASSERT_TRUE(MaskDocument(path.c_str()));
+  const Json saved = testdoc::ReadDocument(path)["pages"][0]["annotations"];
+  ASSERT_GE(saved.size(), kept.size());
+  EXPECT_EQ(Json(std::vector<Json>(saved.begin(),
+                                   saved.begin() + static_cast<std::ptrdiff_t>(kept.size()))),
+            kept)
+      << "all but the three keep-frames stay, in order, before the masks";
+  EXPECT_EQ(CallsOf(kOrdinalRemoveAnnotation).size(), 3u);
 }
 
 TEST_F(MaskDocumentTest, FilledRectangleIsNeitherCarvedNorRemoved) {
@@ -279,15 +353,16 @@ TEST_F(MaskDocumentTest, OpenFailureShowsTheHostMessageAndClosesNothing) {
   EXPECT_FALSE(MaskDocument(missing.c_str()));
   EXPECT_EQ(RecordedMessages(),
             std::vector<std::string>{testdoc::Cp932("指定されたファイルが見つかりません。")});
-  EXPECT_EQ(Ordinals(), std::vector<int>{22});
+  EXPECT_EQ(Ordinals(), std::vector<int>{kOrdinalOpenDocument});
 
   RecordedMessages().clear();
   Json document = testdoc::Document(Json::array());
-  document["host"] = {{"failures", {{{"ordinal", 22}, {"call", 1}, {"result", -12345}}}}};
+  document["host"] = {
+      {"failures", {{{"ordinal", kOrdinalOpenDocument}, {"call", 1}, {"result", -12345}}}}};
   const std::string odd = dir_.Put("odd.json", document);
   EXPECT_FALSE(MaskDocument(odd.c_str()));
   EXPECT_EQ(RecordedMessages(), std::vector<std::string>{testdoc::Cp932("エラーが発生しました。")});
-  EXPECT_TRUE(CallsOf(23).empty());
+  EXPECT_TRUE(CallsOf(kOrdinalCloseDocument).empty());
 }
 
 TEST_F(MaskDocumentTest, PageMessageCopiesAnyPathVerbatim) {
@@ -323,29 +398,6 @@ TEST_F(MaskDocumentTest, PageMessageWithoutMemoryStillNamesThePage) {
   EXPECT_EQ(
       RecordedMessages(),
       std::vector<std::string>{"1" + testdoc::Cp932("ページにマスクできない部分がありました。")});
-}
-
-TEST(ShowHostError, PicksTheTextByExactCode) {
-  const std::pair<std::uint32_t, const char*> table[] = {
-      {0x80040001u, "DocuWorksがインストールされていません。"},
-      {0x80040003u, "指定された操作をする権利がありません。"},
-      {0x80070002u, "指定されたファイルが見つかりません。"},
-      {0x80070005u, "指定されたファイルを開くことができません。"},
-      {0x8007007Bu, "指定されたファイルを開くことができません。"},
-      {0x800E0005u, "指定されたファイルを開くことができません。"},
-      {0x8007000Bu, "指定されたファイルは正しいフォーマットではありません。"},
-      {0x80070050u, "指定されたファイルはすでに存在します。"},
-      {0x80070003u, "エラーが発生しました。"},
-      {0x80040002u, "エラーが発生しました。"},
-      {0x80004005u, "エラーが発生しました。"},
-      {0x80070057u, "エラーが発生しました。"},
-  };
-  for (const auto& [code, text] : table) {
-    RecordedMessages().clear();
-    ShowHostError(static_cast<HostResult>(code));
-    EXPECT_EQ(RecordedMessages(), std::vector<std::string>{testdoc::Cp932(text)})
-        << std::hex << code;
-  }
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 
 namespace {
 
+using masking::MaskRegion;
+
 using Rects = std::vector<Rect>;
 
 struct RegionCase {

@@ -13,6 +13,10 @@
 
 namespace {
 
+using masking::CommandOutcome;
+using masking::IsMaskingCommand;
+using masking::RunMaskingCommand;
+
 using testdoc::Json;
 
 const std::string kCommand = testdoc::Cp932("マスキング");
@@ -28,7 +32,7 @@ class MaskingCommandTest : public ::testing::Test {
   std::vector<std::string> OpenedPaths() const {
     std::vector<std::string> paths;
     for (const auto& call : hostsim::Calls()) {
-      if (call.ordinal == kOrdinalOpen) paths.push_back(call.text);
+      if (call.ordinal == kOrdinalOpenDocument) paths.push_back(call.text);
     }
     return paths;
   }
@@ -42,14 +46,6 @@ class MaskingCommandTest : public ::testing::Test {
   testdoc::DocumentDir dir_;
 };
 
-TEST_F(MaskingCommandTest, NameIsItsElevenCodePage932Bytes) {
-  EXPECT_EQ(kMaskingCommandNameSize, 11);
-  EXPECT_EQ(std::string(kMaskingCommandName, 11),
-            std::string("\x83\x7D\x83\x58\x83\x4C\x83\x93\x83\x4F", 11));
-  EXPECT_EQ(kCommand.size() + 1, 11u);
-  EXPECT_TRUE(IsMaskingCommand(kCommand.c_str()));
-}
-
 TEST_F(MaskingCommandTest, OtherNamesAreNotOursAndTouchNothing) {
   const std::string path = MaskableDocument("a.json");
   const char* paths[] = {path.c_str()};
@@ -57,9 +53,9 @@ TEST_F(MaskingCommandTest, OtherNamesAreNotOursAndTouchNothing) {
       "", kCommand.substr(0, 8), kCommand.substr(0, 9), kCommand + "X", kCommand + " ", "masking"};
   for (const std::string& name : others) {
     EXPECT_FALSE(IsMaskingCommand(name.c_str()));
-    EXPECT_EQ(RunMaskingCommand(name.c_str(), 1, paths), 0) << name;
+    EXPECT_EQ(RunMaskingCommand(name.c_str(), 1, paths), CommandOutcome::kNotOurs) << name;
   }
-  EXPECT_EQ(RunMaskingCommand(nullptr, 1, paths), 0);
+  EXPECT_EQ(RunMaskingCommand(nullptr, 1, paths), CommandOutcome::kNotOurs);
   EXPECT_TRUE(RecordedMessages().empty());
   EXPECT_TRUE(hostsim::Calls().empty());
 }
@@ -70,12 +66,12 @@ TEST_F(MaskingCommandTest, NothingSelectedAsksForASelection) {
   const char* paths[] = {path.c_str()};
   for (std::int32_t count : {0, -1}) {
     RecordedMessages().clear();
-    EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), count, paths), 1);
+    EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), count, paths), CommandOutcome::kNothingSelected);
     EXPECT_EQ(RecordedMessages(), std::vector<std::string>{ask});
   }
   // A count without a list is no selection either.
   RecordedMessages().clear();
-  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, nullptr), 1);
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, nullptr), CommandOutcome::kNothingSelected);
   EXPECT_EQ(RecordedMessages(), std::vector<std::string>{ask});
   EXPECT_TRUE(hostsim::Calls().empty());
 }
@@ -84,7 +80,7 @@ TEST_F(MaskingCommandTest, EveryDocumentMaskedThenTheClosingMessage) {
   const std::string first = MaskableDocument("1.json");
   const std::string second = MaskableDocument("2.json");
   const char* paths[] = {first.c_str(), second.c_str()};
-  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, paths), 1);
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, paths), CommandOutcome::kFinished);
   EXPECT_EQ(RecordedMessages(),
             std::vector<std::string>{testdoc::Cp932("マスキング処理を終了しました。")});
   EXPECT_EQ(OpenedPaths(), (std::vector<std::string>{first, second}));
@@ -97,7 +93,7 @@ TEST_F(MaskingCommandTest, RunStopsAtTheFirstFailingDocument) {
   const std::string third = MaskableDocument("3.json");
   const std::string thirdBefore = testdoc::ReadFile(third);
   const char* paths[] = {first.c_str(), missing.c_str(), third.c_str()};
-  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 3, paths), 1);
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 3, paths), CommandOutcome::kStopped);
   EXPECT_EQ(RecordedMessages(),
             (std::vector<std::string>{testdoc::Cp932("指定されたファイルが見つかりません。"),
                                       testdoc::Cp932("エラーのため中止します。")}));
@@ -112,12 +108,13 @@ TEST_F(MaskingCommandTest, RunStopsAtTheFirstFailingDocument) {
 TEST_F(MaskingCommandTest, FailedSaveStopsTheRun) {
   Json document =
       testdoc::Document({testdoc::Page(1000, 1000, {testdoc::KeepFrame(100, 100, 200, 200)})});
-  document["host"] = {{"failures", {{{"ordinal", 32}, {"call", 1}, {"result", "0x80070005"}}}}};
+  document["host"] = {
+      {"failures", {{{"ordinal", kOrdinalSaveDocument}, {"call", 1}, {"result", "0x80070005"}}}}};
   const std::string first = dir_.Put("1.json", document);
   const std::string before = testdoc::ReadFile(first);
   const std::string second = MaskableDocument("2.json");
   const char* paths[] = {first.c_str(), second.c_str()};
-  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, paths), 1);
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, paths), CommandOutcome::kStopped);
   EXPECT_EQ(RecordedMessages(),
             (std::vector<std::string>{testdoc::Cp932("指定されたファイルを開くことができません。"),
                                       testdoc::Cp932("エラーのため中止します。")}));
@@ -125,11 +122,30 @@ TEST_F(MaskingCommandTest, FailedSaveStopsTheRun) {
   EXPECT_EQ(OpenedPaths(), std::vector<std::string>{first});
 }
 
+// A page whose pieces the host refused is reported, the run goes on and
+// ends with the closing message, and its outcome says that parts of some
+// page stay uncovered, even when a later document is wholly masked.
+TEST_F(MaskingCommandTest, RefusedRectanglesFinishTheRunWithPartsUncovered) {
+  Json document =
+      testdoc::Document({testdoc::Page(1000, 1000, {testdoc::KeepFrame(100, 100, 200, 200)})});
+  document["host"] = {{"minAnnotationSize", 5000}};
+  const std::string refusing = dir_.Put("1.json", document);
+  const std::string plain = MaskableDocument("2.json");
+  const char* paths[] = {refusing.c_str(), plain.c_str()};
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 2, paths), CommandOutcome::kFinishedUncovered);
+  EXPECT_EQ(
+      RecordedMessages(),
+      (std::vector<std::string>{
+          "1" + testdoc::Cp932("ページにマスクできない部分がありました。") + "(" + refusing + ")",
+          testdoc::Cp932("マスキング処理を終了しました。")}));
+  EXPECT_EQ(OpenedPaths(), (std::vector<std::string>{refusing, plain}));
+}
+
 TEST_F(MaskingCommandTest, MissingPathInTheListStopsTheRun) {
   const std::string first = MaskableDocument("1.json");
   const std::string third = MaskableDocument("3.json");
   const char* paths[] = {first.c_str(), nullptr, third.c_str()};
-  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 3, paths), 1);
+  EXPECT_EQ(RunMaskingCommand(kCommand.c_str(), 3, paths), CommandOutcome::kStopped);
   EXPECT_EQ(RecordedMessages(),
             std::vector<std::string>{testdoc::Cp932("エラーのため中止します。")});
   EXPECT_EQ(OpenedPaths(), std::vector<std::string>{first});

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "masking/keep_frame.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace fakehost {
@@ -93,8 +94,8 @@ bool SamePages(const std::vector<Page>& a, const std::vector<Page>& b) {
 }
 
 bool IsKeepFrame(const Annotation& annotation) {
-  return annotation.type == kRectangleAnnotation && annotation.hasBorder &&
-         annotation.border == 1 && annotation.hasFill && annotation.fill != 1;
+  return annotation.hasBorder && annotation.hasFill &&
+         masking::IsKeepFrame(annotation.type, annotation.border, annotation.fill);
 }
 
 void Reset(std::vector<Page> pages, const Behaviour& behaviour, std::string path) {
@@ -136,14 +137,14 @@ HostResult HOST_API_CALL HostOpenDocument(const char* path, HostDocument* docume
   FUZZ_CHECK(document != nullptr && *document == 0);
   FUZZ_CHECK(mode != nullptr && mode->size == 12 && mode->option1 == 1 && mode->option2 == 1);
   HostResult result = kHostOk;
-  if (fakehost::Injected(kOrdinalOpen, 0, result)) return result;
+  if (fakehost::Injected(kOrdinalOpenDocument, 0, result)) return result;
   host.state.open = true;
   host.state.working = host.state.original;
   for (fakehost::Page& page : host.state.working) {
     for (fakehost::Annotation& annotation : page.annotations) annotation.handle = host.nextHandle++;
   }
   *document = fakehost::kDocumentHandle;
-  return fakehost::Log(kOrdinalOpen, 0, kHostOk);
+  return fakehost::Log(kOrdinalOpenDocument, 0, kHostOk);
 }
 
 HostResult HOST_API_CALL HostCloseDocument(HostDocument document, void* reserved) {
@@ -152,8 +153,8 @@ HostResult HOST_API_CALL HostCloseDocument(HostDocument document, void* reserved
   fakehost::Host& host = TheHost();
   host.state.closed = true;
   HostResult result = kHostOk;
-  if (fakehost::Injected(kOrdinalClose, 0, result)) return result;
-  return fakehost::Log(kOrdinalClose, 0, kHostOk);
+  if (fakehost::Injected(kOrdinalCloseDocument, 0, result)) return result;
+  return fakehost::Log(kOrdinalCloseDocument, 0, kHostOk);
 }
 
 HostResult HOST_API_CALL HostGetDocumentInformation(HostDocument document, HostDocumentInfo* info) {
@@ -164,7 +165,7 @@ HostResult HOST_API_CALL HostGetDocumentInformation(HostDocument document, HostD
   const std::int32_t count =
       static_cast<std::int32_t>(host.state.working.size()) + host.state.behaviour.pageCountSkew;
   HostResult result = kHostOk;
-  if (fakehost::Injected(kOrdinalDocumentInfo, 0, result)) {
+  if (fakehost::Injected(kOrdinalGetDocumentInformation, 0, result)) {
     if (host.state.behaviour.infoWritesOnFailure) {
       info->pageCount = count;
       host.state.reportedPageCount = count;
@@ -173,7 +174,7 @@ HostResult HOST_API_CALL HostGetDocumentInformation(HostDocument document, HostD
   }
   info->pageCount = count;
   host.state.reportedPageCount = count;
-  return fakehost::Log(kOrdinalDocumentInfo, 0, kHostOk);
+  return fakehost::Log(kOrdinalGetDocumentInformation, 0, kHostOk);
 }
 
 HostResult HOST_API_CALL HostGetPageInformation(HostDocument document, std::int32_t page,
@@ -185,15 +186,15 @@ HostResult HOST_API_CALL HostGetPageInformation(HostDocument document, std::int3
   FUZZ_CHECK(info != nullptr && info->size == 32);
   host.currentPage = page;
   HostResult result = kHostOk;
-  if (fakehost::Injected(kOrdinalPageInfo, page, result)) return result;
+  if (fakehost::Injected(kOrdinalGetPageInformation, page, result)) return result;
   if (!fakehost::PageExists(page))
-    return fakehost::Log(kOrdinalPageInfo, page, kHostInvalidArgument);
+    return fakehost::Log(kOrdinalGetPageInformation, page, kHostInvalidArgument);
   const fakehost::Page& data = fakehost::WorkingPage(page);
   info->width = data.width;
   info->height = data.height;
   info->annotationCount = static_cast<std::int32_t>(data.annotations.size()) + data.countSkew;
   host.reportedAnnotationCount = info->annotationCount;
-  return fakehost::Log(kOrdinalPageInfo, page, kHostOk);
+  return fakehost::Log(kOrdinalGetPageInformation, page, kHostOk);
 }
 
 HostResult HOST_API_CALL HostGetAnnotationInformation(HostDocument document, std::int32_t page,
@@ -205,10 +206,10 @@ HostResult HOST_API_CALL HostGetAnnotationInformation(HostDocument document, std
   FUZZ_CHECK(index >= 1 && index <= host.reportedAnnotationCount);
   FUZZ_CHECK(info != nullptr && info->size == 32);
   HostResult result = kHostOk;
-  if (fakehost::Injected(kOrdinalAnnotationInfo, page, result)) return result;
+  if (fakehost::Injected(kOrdinalGetAnnotationInformation, page, result)) return result;
   const auto& list = fakehost::WorkingPage(page).annotations;
   if (static_cast<std::size_t>(index) > list.size()) {
-    return fakehost::Log(kOrdinalAnnotationInfo, page, kHostInvalidArgument);
+    return fakehost::Log(kOrdinalGetAnnotationInformation, page, kHostInvalidArgument);
   }
   const fakehost::Annotation& annotation = list[static_cast<std::size_t>(index - 1)];
   info->handle = annotation.handle;
@@ -217,7 +218,7 @@ HostResult HOST_API_CALL HostGetAnnotationInformation(HostDocument document, std
   info->width = annotation.width;
   info->height = annotation.height;
   info->type = annotation.type;
-  return fakehost::Log(kOrdinalAnnotationInfo, page, kHostOk);
+  return fakehost::Log(kOrdinalGetAnnotationInformation, page, kHostOk);
 }
 
 HostResult HOST_API_CALL HostGetAnnotationAttribute(HostAnnotation annotation, const char* name,
@@ -226,20 +227,20 @@ HostResult HOST_API_CALL HostGetAnnotationAttribute(HostAnnotation annotation, c
   fakehost::Host& host = TheHost();
   FUZZ_CHECK(host.state.open && !host.state.closed);
   FUZZ_CHECK(buffer != nullptr && bufferSize == 4 && reserved == nullptr && name != nullptr);
-  const bool border = std::strcmp(name, "%BorderStyle") == 0;
-  FUZZ_CHECK(border || std::strcmp(name, "%FillStyle") == 0);
+  const bool border = std::strcmp(name, kBorderStyleAttribute) == 0;
+  FUZZ_CHECK(border || std::strcmp(name, kFillStyleAttribute) == 0);
   std::int32_t page = 0;
   const fakehost::Annotation* found = fakehost::FindAnnotation(annotation, &page);
   // Only attributes of rectangles on the current page are read.
   FUZZ_CHECK(found != nullptr && page == host.currentPage && found->type == kRectangleAnnotation);
   HostResult result = kHostOk;
-  if (fakehost::Injected(kOrdinalGetAttribute, page, result)) return result;
+  if (fakehost::Injected(kOrdinalGetAnnotationAttribute, page, result)) return result;
   if (!(border ? found->hasBorder : found->hasFill)) {
-    return fakehost::Log(kOrdinalGetAttribute, page, kHostInvalidArgument);
+    return fakehost::Log(kOrdinalGetAnnotationAttribute, page, kHostInvalidArgument);
   }
   const std::int32_t value = border ? found->border : found->fill;
   std::memcpy(buffer, &value, sizeof value);
-  return fakehost::Log(kOrdinalGetAttribute, page, kHostOk);
+  return fakehost::Log(kOrdinalGetAnnotationAttribute, page, kHostOk);
 }
 
 HostResult HOST_API_CALL HostAddAnnotation(HostDocument document, std::int32_t type,
@@ -306,7 +307,7 @@ HostResult HOST_API_CALL HostSetAnnotationAttribute(HostDocument document,
                                                     std::int32_t textCodePage, void* reserved) {
   fakehost::CheckDocument(document);
   fakehost::Host& host = TheHost();
-  FUZZ_CHECK(name != nullptr && std::strcmp(name, "%BorderStyle") == 0);
+  FUZZ_CHECK(name != nullptr && std::strcmp(name, kBorderStyleAttribute) == 0);
   FUZZ_CHECK(valueType == 0 && value != nullptr && textCodePage == 0 && reserved == nullptr);
   std::int32_t number = 0;
   std::memcpy(&number, value, sizeof number);
@@ -317,20 +318,20 @@ HostResult HOST_API_CALL HostSetAnnotationAttribute(HostDocument document,
   FUZZ_CHECK(found != nullptr && page == host.currentPage && found->original < 0);
   FUZZ_CHECK(&fakehost::WorkingPage(page).annotations.back() == found);
   HostResult result = kHostOk;
-  if (fakehost::Injected(kOrdinalSetAttribute, page, result)) return result;
+  if (fakehost::Injected(kOrdinalSetAnnotationAttribute, page, result)) return result;
   found->hasBorder = true;
   found->border = number;
-  return fakehost::Log(kOrdinalSetAttribute, page, kHostOk);
+  return fakehost::Log(kOrdinalSetAnnotationAttribute, page, kHostOk);
 }
 
 HostResult HOST_API_CALL HostSaveDocument(HostDocument document, void* reserved) {
   fakehost::CheckDocument(document);
   FUZZ_CHECK(reserved == nullptr);
   HostResult result = kHostOk;
-  if (fakehost::Injected(kOrdinalSave, 0, result)) return result;
+  if (fakehost::Injected(kOrdinalSaveDocument, 0, result)) return result;
   fakehost::Host& host = TheHost();
   host.state.saved = host.state.working;
-  return fakehost::Log(kOrdinalSave, 0, kHostOk);
+  return fakehost::Log(kOrdinalSaveDocument, 0, kHostOk);
 }
 
 }  // extern "C"

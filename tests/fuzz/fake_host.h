@@ -1,5 +1,5 @@
 // A fast in-memory host for the document pass fuzz target: the ten host API
-// functions of masking/host_api.h over a document held in memory, answering
+// functions of hostapi/host_api.h over a document held in memory, answering
 // as the fuzzer's input says (refusals, one failing call with any code, odd
 // page and annotation counts). It logs every call and checks, as it is
 // called, that the pass keeps to the API: the right handle, sized and filled
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "masking/host_api.h"
+#include "hostapi/host_api.h"
 
 namespace fakehost {
 

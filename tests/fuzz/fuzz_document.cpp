@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "masking/host_api.h"
+#include "hostapi/host_api.h"
 #include "masking/mask_document.h"
 #include "masking/message_sink.h"
 #include "masking/messages.h"
@@ -46,6 +46,10 @@
 #include "tests/support/failing_memory.h"
 
 namespace {
+
+using masking::HostErrorText;
+using masking::kUnmaskablePageText;
+using masking::MaskDocument;
 
 struct ShownMessage {
   std::string text;
@@ -62,10 +66,11 @@ std::vector<ShownMessage>& Shown() {
 const char kGeneralError[] =
     "\x83\x47\x83\x89\x81\x5B\x82\xAA\x94\xAD\x90\xB6\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42";
 
-constexpr int kOrdinals[] = {kOrdinalOpen,         kOrdinalClose,         kOrdinalDocumentInfo,
-                             kOrdinalPageInfo,     kOrdinalSave,          kOrdinalAnnotationInfo,
-                             kOrdinalGetAttribute, kOrdinalAddAnnotation, kOrdinalRemoveAnnotation,
-                             kOrdinalSetAttribute};
+constexpr int kOrdinals[] = {kOrdinalOpenDocument,           kOrdinalCloseDocument,
+                             kOrdinalGetDocumentInformation, kOrdinalGetPageInformation,
+                             kOrdinalSaveDocument,           kOrdinalGetAnnotationInformation,
+                             kOrdinalGetAnnotationAttribute, kOrdinalAddAnnotation,
+                             kOrdinalRemoveAnnotation,       kOrdinalSetAnnotationAttribute};
 
 constexpr std::uint32_t kCodes[] = {0x80070057u, 0x80040001u, 0x80040003u, 0x80070002u, 0x80070005u,
                                     0x8007007Bu, 0x800E0005u, 0x8007000Bu, 0x80070050u, 0x80004005u,
@@ -170,7 +175,9 @@ void CheckMaskedPage(const fakehost::Page& before, const fakehost::Page& after, 
 
 }  // namespace
 
-void ShowMessage(const char* text) { Shown().push_back(ShownMessage{text, AllocationRequests()}); }
+void masking::ShowMessage(const char* text) {
+  Shown().push_back(ShownMessage{text, AllocationRequests()});
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput input(data, size);
@@ -204,7 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const fakehost::State& host = fakehost::Get();
   const std::vector<fakehost::Call>& calls = host.calls;
-  FUZZ_CHECK(!calls.empty() && calls.front().ordinal == kOrdinalOpen);
+  FUZZ_CHECK(!calls.empty() && calls.front().ordinal == kOrdinalOpenDocument);
   std::vector<std::string> expected;
   if (calls.front().result < 0) {
     FUZZ_CHECK(!result && calls.size() == 1 && !host.closed);
@@ -214,20 +221,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Closed once, as the last call.
-  FUZZ_CHECK(host.closed && calls.back().ordinal == kOrdinalClose);
+  FUZZ_CHECK(host.closed && calls.back().ordinal == kOrdinalCloseDocument);
   int closes = 0;
   int saves = 0;
   for (const fakehost::Call& call : calls) {
-    closes += call.ordinal == kOrdinalClose ? 1 : 0;
-    saves += call.ordinal == kOrdinalSave ? 1 : 0;
+    closes += call.ordinal == kOrdinalCloseDocument ? 1 : 0;
+    saves += call.ordinal == kOrdinalSaveDocument ? 1 : 0;
   }
   FUZZ_CHECK(closes == 1);
 
-  // The call that made the pass give up: a failing call other than the
-  // document information and the close (not examined) and a refused add.
+  // The call that made the pass give up: a failing call other than the close
+  // (not examined) and a refused add. A failing document-information call
+  // counts even when the host wrote a page count.
   const fakehost::Call* fatal = nullptr;
   for (const fakehost::Call& call : calls) {
-    if (call.result < 0 && call.ordinal != kOrdinalDocumentInfo && call.ordinal != kOrdinalClose &&
+    if (call.result < 0 && call.ordinal != kOrdinalCloseDocument &&
         !(call.ordinal == kOrdinalAddAnnotation && call.result == kHostInvalidArgument)) {
       fatal = &call;
       break;
@@ -241,7 +249,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(result);
   }
   const bool gaveUpForMemory = fatal == nullptr && !result;
-  FUZZ_CHECK(saves == (result || (fatal != nullptr && fatal->ordinal == kOrdinalSave) ? 1 : 0));
+  FUZZ_CHECK(saves ==
+             (result || (fatal != nullptr && fatal->ordinal == kOrdinalSaveDocument) ? 1 : 0));
 
   // Each page with a refused rectangle is named once, after its last piece,
   // unless the pass gave up on that very page; then the host's message for a
@@ -265,9 +274,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(shown[next].text == PageMessage(page, short_ ? nullptr : &path));
     ++next;
   }
-  if (fatal != nullptr &&
-      (fatal->ordinal == kOrdinalPageInfo || fatal->ordinal == kOrdinalAnnotationInfo ||
-       fatal->ordinal == kOrdinalSave)) {
+  if (fatal != nullptr && (fatal->ordinal == kOrdinalGetDocumentInformation ||
+                           fatal->ordinal == kOrdinalGetPageInformation ||
+                           fatal->ordinal == kOrdinalGetAnnotationInformation ||
+                           fatal->ordinal == kOrdinalSaveDocument)) {
     FUZZ_CHECK(next < shown.size() && shown[next].text == HostErrorText(fatal->result));
     ++next;
   }

@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "hostapi/host_api.h"
 #include "hostsim/document_file.h"
 #include "hostsim/hostsim.h"
-#include "masking/host_api.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -81,14 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   HostResult injected = kHostOk;
   if (!parsed) {
     FUZZ_CHECK(opened == kHostBadFormat);
-  } else if (InjectedFirstCall(document, kOrdinalOpen, injected)) {
+  } else if (InjectedFirstCall(document, kOrdinalOpenDocument, injected)) {
     FUZZ_CHECK(opened == injected);
   } else {
     FUZZ_CHECK(opened == kHostOk && handle != 0);
     HostDocumentInfo info{};
     info.size = sizeof(HostDocumentInfo);
     const HostResult described = HostGetDocumentInformation(handle, &info);
-    if (InjectedFirstCall(document, kOrdinalDocumentInfo, injected)) {
+    if (InjectedFirstCall(document, kOrdinalGetDocumentInformation, injected)) {
       FUZZ_CHECK(described == injected);
     } else {
       FUZZ_CHECK(described == kHostOk);

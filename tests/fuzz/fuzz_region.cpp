@@ -30,6 +30,8 @@
 
 namespace {
 
+using masking::MaskRegion;
+
 constexpr std::size_t kMaxFrames = 12;
 
 std::vector<Box> Boxes(const std::vector<Rect>& rects) {

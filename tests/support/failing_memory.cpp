@@ -19,7 +19,7 @@ long AllocationRequests() { return requests; }
 
 long LiveBlocks() { return live; }
 
-void* AllocateBlock(std::size_t size) {
+void* masking::AllocateBlock(std::size_t size) {
   ++requests;
   if (requests == failAt) return nullptr;
   void* block = std::malloc(size);
@@ -27,7 +27,7 @@ void* AllocateBlock(std::size_t size) {
   return block;
 }
 
-void ReleaseBlock(void* block) {
+void masking::ReleaseBlock(void* block) {
   if (block == nullptr) return;
   --live;
   std::free(block);

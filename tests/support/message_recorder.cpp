@@ -7,4 +7,4 @@ std::vector<std::string>& RecordedMessages() {
   return messages;
 }
 
-void ShowMessage(const char* text) { RecordedMessages().emplace_back(text); }
+void masking::ShowMessage(const char* text) { RecordedMessages().emplace_back(text); }

@@ -22,9 +22,9 @@ inline std::ostream& operator<<(std::ostream& out, const Rect& r) {
 }
 
 // The pieces front first.
-inline std::vector<Rect> Pieces(const MaskRegion& region) {
+inline std::vector<Rect> Pieces(const masking::MaskRegion& region) {
   std::vector<Rect> pieces;
-  for (const MaskPiece* p = region.First(); p != nullptr; p = p->next) {
+  for (const masking::MaskPiece* p = region.First(); p != nullptr; p = p->next) {
     pieces.push_back({p->x, p->y, p->width, p->height});
   }
   return pieces;
@@ -32,13 +32,13 @@ inline std::vector<Rect> Pieces(const MaskRegion& region) {
 
 // True when every node's prev names the node before it and the sentinel is
 // untouched.
-inline bool WellLinked(const MaskRegion& region) {
-  const MaskPiece* head = region.head;
+inline bool WellLinked(const masking::MaskRegion& region) {
+  const masking::MaskPiece* head = region.head;
   if (head->prev != nullptr || head->x != 0 || head->y != 0 || head->width != 0 ||
       head->height != 0) {
     return false;
   }
-  for (const MaskPiece* p = head; p->next != nullptr; p = p->next) {
+  for (const masking::MaskPiece* p = head; p->next != nullptr; p = p->next) {
     if (p->next->prev != p) return false;
   }
   return true;

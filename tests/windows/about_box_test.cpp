@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/windows/loaded_plugin.h"
+#include "velumo_version.h"
 
 namespace {
 
@@ -216,7 +217,8 @@ TEST_F(AboutBox, ShowsTheTemplateCentredOverTheDisabledOwnerAndClosesWithOk) {
   EXPECT_EQ(o.controls[0].text, L"OK");
   EXPECT_EQ(o.controls[0].id, IDOK);
   EXPECT_EQ(o.controls[1].windowClass, L"Static");
-  EXPECT_EQ(o.controls[1].text, L"Velumo ver. 1.0");
+  const std::string aboutText = VELUMO_ABOUT_TEXT;  // plain ASCII
+  EXPECT_EQ(o.controls[1].text, std::wstring(aboutText.begin(), aboutText.end()));
   EXPECT_EQ(o.controls[2].windowClass, L"Static");
   EXPECT_NE(o.controls[2].text.find(L"Velumo"), std::wstring::npos) << "the authorship notice";
 

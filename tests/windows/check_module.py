@@ -2,41 +2,27 @@
 """Checks the structure of a built Velumo.dll: what the host relies on
 without running it.
 
-    /usr/bin/python3 check_module.py [--machine i386|amd64] path/to/Velumo.dll
+    /usr/bin/python3 check_module.py [--machine i386|amd64] --exports velumo.def \
+        --host-api xdwapi.def --version-header velumo_version.h path/to/Velumo.dll
 
-Checks the machine, the 14 exports (names, ordinals, module name), the
-imports (xdwapi.dll by ordinal only, no MinGW runtime DLL), and the
-resources: dialog 3001 byte by byte, icon group 3000 and its image, the
-version record, language 0x0411 throughout. Prints one line per failed check
-and a closing "N passed, M failed"; exits 1 on any failure.
+Checks the machine, the 14 exports (names, ordinals, module name: those of
+the module's export list, which must also run 1 to 14 in alphabetical order),
+the imports (xdwapi.dll by ordinal only, exactly the ordinals of the host API
+list; no MinGW runtime DLL), and the resources: dialog 3001 (a classic
+template, its Japanese caption and font, its controls' ids and texts), icon
+group 3000 and its image, the version record (from the generated version
+header), language 0x0411 throughout. Prints one line per failed check and a
+closing "N passed, M failed"; exits 1 on any failure.
 """
 
 import argparse
+import re
 import struct
 import sys
 
 import pefile
 
 JAPANESE = 0x0411
-
-EXPORTS = [  # in alphabetical order, which is also the ordinal order
-    "_PLG_CanFinalize@4",
-    "_PLG_CanSetProfile@4",
-    "_PLG_EnumerateCommands@12",
-    "_PLG_Executable@8",
-    "_PLG_ExecuteCommand@4",
-    "_PLG_Finalize@4",
-    "_PLG_GetCommandIcon@8",
-    "_PLG_GetNewClone@8",
-    "_PLG_Initialize@4",
-    "_PLG_IsCloningCommand@4",
-    "_PLG_IsParallel@4",
-    "_PLG_ReleaseClone@4",
-    "_PLG_RequireFiles@4",
-    "_PLG_SetProfile@4",
-]
-
-HOST_ORDINALS = {22, 23, 24, 25, 32, 55, 56, 64, 65, 66}
 
 # DLLs that every Windows installation has. Anything else (the MinGW runtime
 # above all: libstdc++-6.dll, libgcc_s_*.dll, libwinpthread-1.dll) would be
@@ -51,24 +37,50 @@ REQUIRED_IMPORTS = {
 }
 
 DIALOG_STYLE = 0x80C800C0
-CONTROLS = [  # (style, x, y, cx, cy, id, class atom, text)
-    (0x50010001, 64, 72, 50, 14, 1, 0x0080, "OK"),
-    (0x50020000, 7, 7, 106, 13, 0xFFFF, 0x0082, "Velumo ver. 1.0"),
-    (0x50020000, 7, 31, 167, 8, 0xFFFF, 0x0082, None),  # the authorship notice
-]
 
-VERSION_STRINGS = {
-    "Comments": "",
-    "FileDescription": "Velumo plugin DLL for DocuWorks",
-    "FileVersion": "1, 0, 0, 0",
-    "InternalName": "Velumo",
-    "LegalTrademarks": "",
-    "OriginalFilename": "Velumo.DLL",
-    "PrivateBuild": "",
-    "ProductName": "DocuWorks用 Velumoプラグイン",
-    "ProductVersion": "1, 0, 0, 0",
-    "SpecialBuild": "",
-}
+
+def read_exports(path):
+    """The export names of a module-definition list, in ordinal order."""
+    entries = []
+    for line in open(path, encoding="ascii"):
+        match = re.match(r"(\S+) = \S+ @(\d+)", line)
+        if match:
+            entries.append((int(match.group(2)), match.group(1)))
+    return [name for _, name in sorted(entries)]
+
+
+def read_host_ordinals(path):
+    return {int(m) for m in re.findall(r"^Host\w+ @(\d+)", open(path, encoding="ascii").read(), re.M)}
+
+
+def read_version(path):
+    """The version defines of the generated header, as {name: value}."""
+    text = open(path, encoding="ascii").read()
+    return {name: value.strip().strip('"') for name, value in
+            re.findall(r"^#define VELUMO_(\w+) (.*)$", text, re.M)}
+
+
+def controls(version):  # (id, class atom, text), in tab order
+    return [
+        (1, 0x0080, "OK"),
+        (0xFFFF, 0x0082, version["ABOUT_TEXT"]),
+        (0xFFFF, 0x0082, None),  # the authorship notice
+    ]
+
+
+def version_strings(version):
+    return {
+        "Comments": "",
+        "FileDescription": "Velumo plugin DLL for DocuWorks",
+        "FileVersion": version["FILE_VERSION_TEXT"],
+        "InternalName": "Velumo",
+        "LegalTrademarks": "",
+        "OriginalFilename": "Velumo.DLL",
+        "PrivateBuild": "",
+        "ProductName": "DocuWorks用 Velumoプラグイン",
+        "ProductVersion": version["FILE_VERSION_TEXT"],
+        "SpecialBuild": "",
+    }
 
 
 class Checks:
@@ -88,7 +100,9 @@ class Checks:
         return self.check(actual == expected, f"{what}: {actual!r}, expected {expected!r}")
 
 
-def check_exports(pe, checks):
+def check_exports(pe, exports, checks):
+    checks.equal(len(exports), 14, "entries of the export list")
+    checks.equal(exports, sorted(exports), "the export list runs in alphabetical order")
     if not checks.check(hasattr(pe, "DIRECTORY_ENTRY_EXPORT"), "the module has an export directory"):
         return
     directory = pe.DIRECTORY_ENTRY_EXPORT
@@ -96,12 +110,12 @@ def check_exports(pe, checks):
     checks.equal(directory.struct.Base, 1, "ordinal base")
     names = [(s.name.decode("ascii") if s.name else None, s.ordinal) for s in directory.symbols]
     checks.equal(sorted(names, key=lambda n: n[1]),
-                 [(name, i + 1) for i, name in enumerate(EXPORTS)], "export names and ordinals")
+                 [(name, i + 1) for i, name in enumerate(exports)], "export names and ordinals")
     checks.check(all(s.forwarder is None and s.address for s in directory.symbols),
                  "every export is code in the module, none forwarded")
 
 
-def check_imports(pe, checks):
+def check_imports(pe, host_ordinals, checks):
     if not checks.check(hasattr(pe, "DIRECTORY_ENTRY_IMPORT"), "the module has imports"):
         return
     seen = {}
@@ -115,8 +129,8 @@ def check_imports(pe, checks):
                  "xdwapi.dll is imported by ordinal only: "
                  + ", ".join(str(i.name) for i in host if i.name))
     checks.equal(sorted(i.ordinal for i in host if i.import_by_ordinal),
-                 sorted(HOST_ORDINALS), "ordinals imported from xdwapi.dll")
-    checks.equal(len(host), len(HOST_ORDINALS), "number of imports from xdwapi.dll")
+                 sorted(host_ordinals), "ordinals imported from xdwapi.dll")
+    checks.equal(len(host), len(host_ordinals), "number of imports from xdwapi.dll")
     for dll, wanted in REQUIRED_IMPORTS.items():
         names = {i.name.decode("ascii") for i in seen.get(dll, []) if i.name}
         checks.equal(sorted(wanted - names), [], f"functions missing among the imports from {dll}")
@@ -147,14 +161,13 @@ def read_sz_or_ord(blob, offset):
     return blob[offset:end].decode("utf-16-le"), end + 2
 
 
-def check_dialog(blob, checks):
-    style, exstyle, count, x, y, cx, cy = struct.unpack_from("<IIHhhhh", blob, 0)
+def check_dialog(blob, expected_controls, checks):
+    style, exstyle, count = struct.unpack_from("<IIH", blob, 0)
     checks.check(struct.unpack_from("<HH", blob, 0) != (1, 0xFFFF),
                  "dialog 3001 is a classic template, not DIALOGEX")
     checks.equal(hex(style), hex(DIALOG_STYLE), "dialog style")
     checks.equal(exstyle, 0, "dialog extended style")
-    checks.equal((x, y, cx, cy), (0, 0, 187, 93), "dialog position and size")
-    checks.equal(count, len(CONTROLS), "number of controls")
+    checks.equal(count, len(expected_controls), "number of controls")
     offset = 18
     menu, offset = read_sz_or_ord(blob, offset)
     window_class, offset = read_sz_or_ord(blob, offset)
@@ -165,25 +178,22 @@ def check_dialog(blob, checks):
     point_size = struct.unpack_from("<H", blob, offset)[0]
     face, offset = read_sz_or_ord(blob, offset + 2)
     checks.equal((point_size, face), (9, "ＭＳ Ｐゴシック"), "dialog font")
-    for number, expected in enumerate(CONTROLS[:count], 1):
+    for number, expected in enumerate(expected_controls[:count], 1):
         offset = (offset + 3) & ~3
-        fields = struct.unpack_from("<IIhhhhH", blob, offset)
+        control_id = struct.unpack_from("<H", blob, offset + 16)[0]
         offset += 18
         control_class, offset = read_sz_or_ord(blob, offset)
         text, offset = read_sz_or_ord(blob, offset)
         extra = struct.unpack_from("<H", blob, offset)[0]
         offset += 2 + extra
-        estyle, ex, ey, ecx, ecy, eid, eatom, etext = expected
-        checks.equal((hex(fields[0]), fields[1]), (hex(estyle), 0), f"control {number} style")
-        checks.equal(fields[2:6], (ex, ey, ecx, ecy), f"control {number} position and size")
-        checks.equal(fields[6], eid, f"control {number} id")
+        eid, eatom, etext = expected
+        checks.equal(control_id, eid, f"control {number} id")
         checks.equal(control_class, ("atom", eatom), f"control {number} class")
         if etext is None:
             checks.check(isinstance(text, str) and text.strip() != "" and "\n" not in text,
                          f"control {number} holds a one-line notice: {text!r}")
         else:
             checks.equal(text, etext, f"control {number} text")
-        checks.equal(extra, 0, f"control {number} creation data")
 
 
 def check_icon(group, images, checks):
@@ -203,12 +213,14 @@ def check_icon(group, images, checks):
     checks.equal(header, (40, 32, 64, 1, 4), "icon image header (32 x 32, 1 plane, 4 bpp)")
 
 
-def check_version(pe, checks):
+def check_version(pe, version, checks):
     if not checks.check(hasattr(pe, "VS_FIXEDFILEINFO"), "the module has a version record"):
         return
     fixed = pe.VS_FIXEDFILEINFO[0]
-    checks.equal((fixed.FileVersionMS, fixed.FileVersionLS), (0x10000, 0), "file version")
-    checks.equal((fixed.ProductVersionMS, fixed.ProductVersionLS), (0x10000, 0), "product version")
+    major, minor, patch = (int(version[k]) for k in ("VERSION_MAJOR", "VERSION_MINOR", "VERSION_PATCH"))
+    expected = ((major << 16) | minor, patch << 16)
+    checks.equal((fixed.FileVersionMS, fixed.FileVersionLS), expected, "file version")
+    checks.equal((fixed.ProductVersionMS, fixed.ProductVersionLS), expected, "product version")
     checks.equal((fixed.FileFlagsMask, fixed.FileFlags), (0x3F, 0), "file flags mask and flags")
     checks.equal((fixed.FileOS, fixed.FileType, fixed.FileSubtype), (4, 2, 0),
                  "operating system, file type and subtype")
@@ -226,13 +238,13 @@ def check_version(pe, checks):
     if not tables:
         return
     strings = {k.decode("utf-8"): v.decode("utf-8") for k, v in tables[0].entries.items()}
-    for key, value in VERSION_STRINGS.items():
+    for key, value in version_strings(version).items():
         checks.equal(strings.get(key), value, f"version string {key}")
     for key in ("CompanyName", "LegalCopyright"):
         checks.check(bool(strings.get(key)), f"version string {key} is set")
 
 
-def check_resources(pe, checks):
+def check_resources(pe, version, checks):
     entries = list(resource_entries(pe))
     checks.check(bool(entries), "the module has resources")
     checks.equal(sorted({hex(lang) for _, _, lang, _ in entries}), [hex(JAPANESE)],
@@ -245,15 +257,18 @@ def check_resources(pe, checks):
     checks.equal(sorted(by_type.get(rt_group_icon, {})), [3000], "icon groups")
     checks.equal(sorted(by_type.get(rt_version, {})), [1], "version records")
     if 3001 in by_type.get(rt_dialog, {}):
-        check_dialog(by_type[rt_dialog][3001], checks)
+        check_dialog(by_type[rt_dialog][3001], controls(version), checks)
     if 3000 in by_type.get(rt_group_icon, {}):
         check_icon(by_type[rt_group_icon][3000], by_type.get(rt_icon, {}), checks)
-    check_version(pe, checks)
+    check_version(pe, version, checks)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--machine", choices=["i386", "amd64"], default="i386")
+    parser.add_argument("--exports", required=True, help="the module's export list (velumo.def)")
+    parser.add_argument("--host-api", required=True, help="the host API's list (xdwapi.def)")
+    parser.add_argument("--version-header", required=True, help="the generated velumo_version.h")
     parser.add_argument("module")
     args = parser.parse_args()
 
@@ -262,9 +277,9 @@ def main():
     machine = {"i386": 0x14C, "amd64": 0x8664}[args.machine]
     checks.equal(hex(pe.FILE_HEADER.Machine), hex(machine), "machine")
     checks.check(pe.FILE_HEADER.Characteristics & 0x2000, "the file is a DLL")
-    check_exports(pe, checks)
-    check_imports(pe, checks)
-    check_resources(pe, checks)
+    check_exports(pe, read_exports(args.exports), checks)
+    check_imports(pe, read_host_ordinals(args.host_api), checks)
+    check_resources(pe, read_version(args.version_header), checks)
     print(f"{args.module}: {checks.passed} passed, {checks.failed} failed")
     # The closing line alone, as test runners expect it.
     print(f"{checks.passed} passed, {checks.failed} failed")

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "hostapi/host_api.h"
 #include "tests/windows/expected_texts.h"
 #include "tests/windows/loaded_plugin.h"
 
@@ -134,7 +135,7 @@ TEST_F(EntryPoints, TheOtherQuestionsGetFixedAnswersAndDoNothing) {
     EXPECT_EQ(P().getNewClone(argument, argument), nullptr);
   }
   EXPECT_TRUE(RecordedMessages().empty());
-  EXPECT_EQ(Host().callCount(22), 0);
+  EXPECT_EQ(Host().callCount(kOrdinalOpenDocument), 0);
 }
 
 // --- which requests are this module's ---------------------------------------
@@ -154,7 +155,7 @@ TEST_F(EntryPoints, OtherCommandNamesAreNotThisModulesAndTouchNothing) {
     EXPECT_EQ(P().executeCommand(&request), 0);
   }
   EXPECT_TRUE(RecordedMessages().empty());
-  EXPECT_EQ(Host().callCount(22), 0) << "no document opened";
+  EXPECT_EQ(Host().callCount(kOrdinalOpenDocument), 0) << "no document opened";
 }
 
 TEST_F(EntryPoints, NullRequestsAndNamesAreNotThisModules) {
@@ -163,7 +164,7 @@ TEST_F(EntryPoints, NullRequestsAndNamesAreNotThisModules) {
   const CommandRequest request = Request(nullptr, 1, paths);
   EXPECT_EQ(P().executeCommand(&request), 0);
   EXPECT_TRUE(RecordedMessages().empty());
-  EXPECT_EQ(Host().callCount(22), 0);
+  EXPECT_EQ(Host().callCount(kOrdinalOpenDocument), 0);
 }
 
 // --- running the command ----------------------------------------------------
@@ -181,7 +182,7 @@ TEST_F(EntryPoints, WithoutASelectionTheUserIsAskedToSelectDocuments) {
     EXPECT_EQ(Execute(c.count, c.paths), 1);
     EXPECT_EQ(Texts(RecordedMessages()), std::vector<std::string>{kSelectDocumentsMessage});
   }
-  EXPECT_EQ(Host().callCount(22), 0) << "no document opened";
+  EXPECT_EQ(Host().callCount(kOrdinalOpenDocument), 0) << "no document opened";
 }
 
 TEST_F(EntryPoints, EveryDocumentMaskedAndSavedEndsWithTheClosingMessage) {
@@ -194,8 +195,8 @@ TEST_F(EntryPoints, EveryDocumentMaskedAndSavedEndsWithTheClosingMessage) {
 
   EXPECT_EQ(Execute(2, paths), 1);
   EXPECT_EQ(Texts(RecordedMessages()), std::vector<std::string>{kFinishedMessage});
-  EXPECT_EQ(Host().callCount(22), 2);
-  EXPECT_EQ(Host().callCount(32), 2) << "both saved";
+  EXPECT_EQ(Host().callCount(kOrdinalOpenDocument), 2);
+  EXPECT_EQ(Host().callCount(kOrdinalSaveDocument), 2) << "both saved";
   EXPECT_EQ(Host().openHandleCount(), 0) << "both closed";
   const std::regex mask(R"("%BorderStyle"\s*:\s*0\b)");
   const std::regex keepFrame(R"("%BorderStyle"\s*:\s*1\b)");
@@ -219,8 +220,8 @@ TEST_F(EntryPoints, AFailingDocumentStopsTheRunBeforeTheNextOne) {
   EXPECT_EQ(Texts(RecordedMessages()),
             (std::vector<std::string>{kFileNotFoundMessage, kStoppedMessage}))
       << "the document's own message, then the stop; never the closing message";
-  EXPECT_EQ(Host().callCount(22), 2) << "the third document is never opened";
-  EXPECT_EQ(Host().callCount(32), 1) << "the first document is saved";
+  EXPECT_EQ(Host().callCount(kOrdinalOpenDocument), 2) << "the third document is never opened";
+  EXPECT_EQ(Host().callCount(kOrdinalSaveDocument), 1) << "the first document is saved";
   EXPECT_EQ(Host().openHandleCount(), 0);
   const std::string saved = ReadFile(first);
   EXPECT_NE(saved, kKeepFrameDocument) << "the first document is masked";
@@ -242,7 +243,7 @@ TEST_F(EntryPoints, ANullPathInTheArrayFailsThatDocumentWithoutACrash) {
   for (const RecordedMessage& m : RecordedMessages()) {
     EXPECT_NE(m.text, kFinishedMessage);
   }
-  EXPECT_EQ(Host().callCount(32), 1) << "only the first document is saved";
+  EXPECT_EQ(Host().callCount(kOrdinalSaveDocument), 1) << "only the first document is saved";
   EXPECT_EQ(ReadFile(third), kKeepFrameDocument) << "the third document is untouched";
   EXPECT_EQ(Host().openHandleCount(), 0);
 }

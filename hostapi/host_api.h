@@ -1,10 +1,11 @@
-// The host's document API (xdwapi.dll) as the masking pass uses it.
+// The host's document API (xdwapi.dll) as Velumo uses it: the operations,
+// the records, the result codes and the annotation facts of the boundary.
 //
-// The library is bound by ordinal only; the names below are this project's
-// own. On 32-bit Windows every call uses the Windows API calling convention
-// and the import library comes from masking/xdwapi_i686.def. Everywhere else
-// (the 64-bit test build and native Linux builds) the same declarations link
-// against the stand-in host in hostsim/.
+// The library is bound by ordinal only (hostapi/xdwapi.def, the one list of
+// the ordinals); the names below are this project's own. On 32-bit Windows
+// every call uses the Windows API calling convention. On Windows the module
+// links the import library made from that list; everywhere else (native Linux
+// builds) the same declarations link against the stand-in host in hostsim/.
 //
 // Every record handed to the host starts with its own size in bytes; the
 // layouts are fixed by the host and checked below.
@@ -13,16 +14,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hostapi/host_ordinals.h"
+
 #if defined(_WIN32)
 #define HOST_API_CALL __stdcall
 #else
 #define HOST_API_CALL
-#endif
-
-#if defined(_WIN32) && defined(VELUMO_BUILDING_HOSTSIM)
-#define HOST_API_DECL __declspec(dllexport)
-#else
-#define HOST_API_DECL
 #endif
 
 using HostResult = std::int32_t;
@@ -30,35 +27,30 @@ using HostResult = std::int32_t;
 using HostDocument = std::uint32_t;
 using HostAnnotation = std::uint32_t;
 
-// Result codes the pass tells apart.
+// Result codes. Negative means failure. The pass tells these apart: the
+// messages for a failing call are chosen by them, and kHostInvalidArgument
+// from the add operation is the host refusing a rectangle.
 constexpr HostResult kHostOk = 0;
 constexpr HostResult kHostNotInstalled = static_cast<HostResult>(0x80040001u);
 constexpr HostResult kHostNoRight = static_cast<HostResult>(0x80040003u);
 constexpr HostResult kHostFileNotFound = static_cast<HostResult>(0x80070002u);
 constexpr HostResult kHostAccessDenied = static_cast<HostResult>(0x80070005u);
 constexpr HostResult kHostBadFormat = static_cast<HostResult>(0x8007000Bu);
+constexpr HostResult kHostOutOfMemory = static_cast<HostResult>(0x8007000Eu);
 constexpr HostResult kHostFileExists = static_cast<HostResult>(0x80070050u);
 constexpr HostResult kHostInvalidArgument = static_cast<HostResult>(0x80070057u);
 constexpr HostResult kHostBadName = static_cast<HostResult>(0x8007007Bu);
 constexpr HostResult kHostCannotOpen = static_cast<HostResult>(0x800E0005u);
+// A failure without a more precise code.
 constexpr HostResult kHostFail = static_cast<HostResult>(0x80004005u);
 
 // The rectangle annotation type: keep-frames and mask annotations are both of it.
 constexpr std::int32_t kRectangleAnnotation = 0x803D;
 
-// Ordinals of the operations in xdwapi.dll.
-enum HostOrdinal : int {
-  kOrdinalOpen = 22,
-  kOrdinalClose = 23,
-  kOrdinalDocumentInfo = 24,
-  kOrdinalPageInfo = 25,
-  kOrdinalSave = 32,
-  kOrdinalAnnotationInfo = 55,
-  kOrdinalGetAttribute = 56,
-  kOrdinalAddAnnotation = 64,
-  kOrdinalRemoveAnnotation = 65,
-  kOrdinalSetAttribute = 66,
-};
+// Integer attributes of a rectangle annotation, by the host's names (ANSI
+// code page; these are plain ASCII).
+inline constexpr char kBorderStyleAttribute[] = "%BorderStyle";
+inline constexpr char kFillStyleAttribute[] = "%FillStyle";
 
 struct HostOpenMode {
   std::int32_t size;  // 12
@@ -123,40 +115,37 @@ static_assert(offsetof(HostRectShape, height) == 20, "shape height at offset 20"
 extern "C" {
 
 // 22: opens the document at `path` (ANSI code page) and stores its handle.
-HOST_API_DECL HostResult HOST_API_CALL HostOpenDocument(const char* path, HostDocument* document,
-                                                        HostOpenMode* mode);
+HostResult HOST_API_CALL HostOpenDocument(const char* path, HostDocument* document,
+                                          HostOpenMode* mode);
 // 23: releases the handle; unsaved changes are dropped.
-HOST_API_DECL HostResult HOST_API_CALL HostCloseDocument(HostDocument document, void* reserved);
+HostResult HOST_API_CALL HostCloseDocument(HostDocument document, void* reserved);
 // 24: fills the document-information record.
-HOST_API_DECL HostResult HOST_API_CALL HostGetDocumentInformation(HostDocument document,
-                                                                  HostDocumentInfo* info);
+HostResult HOST_API_CALL HostGetDocumentInformation(HostDocument document, HostDocumentInfo* info);
 // 25: fills the page-information record for a 1-based page number.
-HOST_API_DECL HostResult HOST_API_CALL HostGetPageInformation(HostDocument document,
-                                                              std::int32_t page,
-                                                              HostPageInfo* info);
+HostResult HOST_API_CALL HostGetPageInformation(HostDocument document, std::int32_t page,
+                                                HostPageInfo* info);
 // 32: writes the changes made through the handle to the document's file.
-HOST_API_DECL HostResult HOST_API_CALL HostSaveDocument(HostDocument document, void* reserved);
+HostResult HOST_API_CALL HostSaveDocument(HostDocument document, void* reserved);
 // 55: describes the annotation at a 1-based index of a page (`parent` 0: page level).
-HOST_API_DECL HostResult HOST_API_CALL
-HostGetAnnotationInformation(HostDocument document, std::int32_t page, HostAnnotation parent,
-                             std::int32_t index, HostAnnotationInfo* info, void* reserved);
+HostResult HOST_API_CALL HostGetAnnotationInformation(HostDocument document, std::int32_t page,
+                                                      HostAnnotation parent, std::int32_t index,
+                                                      HostAnnotationInfo* info, void* reserved);
 // 56: reads an integer attribute into a buffer of `bufferSize` bytes.
-HOST_API_DECL HostResult HOST_API_CALL HostGetAnnotationAttribute(HostAnnotation annotation,
-                                                                  const char* name, void* buffer,
-                                                                  std::int32_t bufferSize,
-                                                                  void* reserved);
+HostResult HOST_API_CALL HostGetAnnotationAttribute(HostAnnotation annotation, const char* name,
+                                                    void* buffer, std::int32_t bufferSize,
+                                                    void* reserved);
 // 64: adds an annotation of `type` at (x, y) with the shape record's size.
-HOST_API_DECL HostResult HOST_API_CALL HostAddAnnotation(HostDocument document, std::int32_t type,
-                                                         std::int32_t page, std::int32_t x,
-                                                         std::int32_t y, HostRectShape* shape,
-                                                         HostAnnotation* created, void* reserved);
+HostResult HOST_API_CALL HostAddAnnotation(HostDocument document, std::int32_t type,
+                                           std::int32_t page, std::int32_t x, std::int32_t y,
+                                           HostRectShape* shape, HostAnnotation* created,
+                                           void* reserved);
 // 65: removes an annotation from its page.
-HOST_API_DECL HostResult HOST_API_CALL HostRemoveAnnotation(HostDocument document,
-                                                            HostAnnotation annotation,
-                                                            void* reserved);
+HostResult HOST_API_CALL HostRemoveAnnotation(HostDocument document, HostAnnotation annotation,
+                                              void* reserved);
 // 66: sets an integer attribute (`valueType` 0) from `value`.
-HOST_API_DECL HostResult HOST_API_CALL HostSetAnnotationAttribute(
-    HostDocument document, HostAnnotation annotation, const char* name, std::int32_t valueType,
-    const void* value, std::int32_t textCodePage, void* reserved);
+HostResult HOST_API_CALL HostSetAnnotationAttribute(HostDocument document,
+                                                    HostAnnotation annotation, const char* name,
+                                                    std::int32_t valueType, const void* value,
+                                                    std::int32_t textCodePage, void* reserved);
 
 }  // extern "C"
