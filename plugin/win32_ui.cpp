@@ -19,6 +19,38 @@ HWND CurrentOwner() {
   return active != nullptr ? GetLastActivePopup(active) : nullptr;
 }
 
+// A modal box disables only its owner. When the owner is an owned window (a
+// tool window of the host, say), the host's main window stays usable and the
+// user could start the command again over a document that is still open; so
+// the top-level window is disabled too for as long as the box is open.
+// Returns the window to enable again afterwards: null when there is none,
+// when it is the owner itself (the box takes care of that one) or when it was
+// already disabled (whoever disabled it will enable it).
+HWND DisableRootOwner(HWND owner) {
+  if (owner == nullptr) {
+    return nullptr;
+  }
+  HWND root = GetAncestor(owner, GA_ROOTOWNER);
+  if (root == nullptr || root == owner || !IsWindowEnabled(root)) {
+    return nullptr;
+  }
+  EnableWindow(root, FALSE);
+  return root;
+}
+
+// Runs `show(owner)`, a modal box, over the current owner with its root owner
+// disabled. The root owner is enabled only once the box has gone and has
+// given the activation back to its owner.
+template <typename Show>
+void RunModal(Show show) {
+  HWND owner = CurrentOwner();
+  HWND disabled = DisableRootOwner(owner);
+  show(owner);
+  if (disabled != nullptr) {
+    EnableWindow(disabled, TRUE);
+  }
+}
+
 int Width(const RECT& r) { return r.right - r.left; }
 int Height(const RECT& r) { return r.bottom - r.top; }
 
@@ -99,11 +131,15 @@ void ShowAboutBox() {
   // DialogBoxParamA disables the owner while the box is open, enables and
   // reactivates it afterwards. Its result (-1 when the template is missing or
   // the box cannot be created) makes no difference to the caller.
-  DialogBoxParamA(ModuleHandle(), ResourceName(IDD_VELUMO_ABOUT), CurrentOwner(), AboutBoxProc, 0);
+  RunModal([](HWND owner) {
+    return DialogBoxParamA(ModuleHandle(), ResourceName(IDD_VELUMO_ABOUT), owner, AboutBoxProc, 0);
+  });
 }
 
 // The Windows form of the engine's message sink: a modal message box with an
 // OK button and the exclamation icon, captioned with the application title.
 void masking::ShowMessage(const char* text) {
-  MessageBoxA(CurrentOwner(), text, ApplicationTitle(), MB_OK | MB_ICONEXCLAMATION);
+  RunModal([text](HWND owner) {
+    return MessageBoxA(owner, text, ApplicationTitle(), MB_OK | MB_ICONEXCLAMATION);
+  });
 }

@@ -33,6 +33,8 @@ struct Observation {
   HWND dialog = nullptr;
   HWND owner = nullptr;
   bool ownerEnabled = true;
+  HWND rootOwner = nullptr;  // the top-level window that contains the owner
+  bool rootOwnerEnabled = true;
   RECT box{};
   std::wstring caption;
   std::wstring fontFace;
@@ -117,6 +119,8 @@ void Observe(HWND dialog) {
   o.dialog = dialog;
   o.owner = GetWindow(dialog, GW_OWNER);
   o.ownerEnabled = o.owner != nullptr && IsWindowEnabled(o.owner);
+  o.rootOwner = o.owner != nullptr ? GetAncestor(o.owner, GA_ROOTOWNER) : nullptr;
+  o.rootOwnerEnabled = o.rootOwner != nullptr && IsWindowEnabled(o.rootOwner);
   GetWindowRect(dialog, &o.box);
   o.caption = TextOf(dialog);
   auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
@@ -251,6 +255,39 @@ TEST_F(AboutBox, EscapeAndTheCloseBoxEndItToo) {
     EXPECT_TRUE(IsWindowEnabled(owner));
   }
   DestroyWindow(owner);
+}
+
+TEST_F(AboutBox, OverAToolWindowTheMainWindowIsDisabledToo) {
+  HWND main = CreateHostWindow();
+  ASSERT_NE(main, nullptr);
+  HWND tool = CreateToolWindow(main);
+  ASSERT_NE(tool, nullptr);
+  ASSERT_EQ(GetActiveWindow(), tool);
+
+  EXPECT_EQ(RunAboutBox(Plugin().setProfile, CloseBy::kOkButton), 1);
+  const Observation& o = g_driver.observation;
+  ASSERT_TRUE(o.seen);
+  EXPECT_FALSE(o.timedOut);
+  EXPECT_EQ(o.owner, tool);
+  EXPECT_FALSE(o.ownerEnabled);
+  EXPECT_EQ(o.rootOwner, main);
+  EXPECT_FALSE(o.rootOwnerEnabled) << "the main window is disabled while the box is open";
+
+  EXPECT_TRUE(IsWindowEnabled(tool));
+  EXPECT_TRUE(IsWindowEnabled(main)) << "and enabled again once it is closed";
+  EXPECT_EQ(GetActiveWindow(), tool);
+
+  // A main window disabled by someone else stays so.
+  EnableWindow(main, FALSE);
+  SetActiveWindow(tool);
+  ASSERT_EQ(GetActiveWindow(), tool);
+  EXPECT_EQ(RunAboutBox(Plugin().setProfile, CloseBy::kOkButton), 1);
+  ASSERT_TRUE(o.seen);
+  EXPECT_EQ(o.owner, tool);
+  EXPECT_FALSE(o.rootOwnerEnabled);
+  EXPECT_FALSE(IsWindowEnabled(main)) << "not enabled by the box";
+  EXPECT_TRUE(IsWindowEnabled(tool));
+  DestroyWindow(main);  // the tool window with it
 }
 
 TEST_F(AboutBox, WithoutAnActiveWindowItIsCentredOnTheScreen) {

@@ -260,14 +260,47 @@ TEST_F(EntryPoints, MessagesAreOkBoxesWithTheExclamationIconOwnedByTheActiveWind
   ASSERT_NE(window, nullptr);
   ASSERT_EQ(GetActiveWindow(), window);
   EXPECT_EQ(Execute(0, nullptr), 1);
+  EXPECT_TRUE(IsWindowEnabled(window));
+  EnableWindow(window, FALSE);
+  EXPECT_EQ(Execute(0, nullptr), 1);
+  EXPECT_FALSE(IsWindowEnabled(window)) << "a disabled owner is not enabled";
   DestroyWindow(window);
 
-  ASSERT_EQ(RecordedMessages().size(), 2u);
+  ASSERT_EQ(RecordedMessages().size(), 3u);
   EXPECT_EQ(RecordedMessages()[0].owner, nullptr);
   EXPECT_EQ(RecordedMessages()[1].owner, window);
+  EXPECT_TRUE(RecordedMessages()[1].ownerEnabled)
+      << "a top-level owner is left to the box, which disables and enables it";
+  EXPECT_EQ(RecordedMessages()[2].owner, window) << "still the active window";
   for (const RecordedMessage& m : RecordedMessages()) {
     EXPECT_EQ(m.caption, "Velumo");
     EXPECT_EQ(m.type, kMessageType);
+  }
+}
+
+TEST_F(EntryPoints, AMessageOverAToolWindowDisablesTheMainWindowUntilItIsDismissed) {
+  HWND main = CreateHostWindow();
+  ASSERT_NE(main, nullptr);
+  HWND tool = CreateToolWindow(main);
+  ASSERT_NE(tool, nullptr);
+  ASSERT_EQ(GetActiveWindow(), tool);
+
+  EXPECT_EQ(Execute(0, nullptr), 1);
+  EXPECT_TRUE(IsWindowEnabled(main)) << "enabled again once the box is gone";
+
+  // A main window disabled by someone else stays so.
+  EnableWindow(main, FALSE);
+  SetActiveWindow(tool);
+  EXPECT_EQ(Execute(0, nullptr), 1);
+  EXPECT_FALSE(IsWindowEnabled(main));
+  EXPECT_TRUE(IsWindowEnabled(tool));
+  DestroyWindow(main);  // the tool window with it
+
+  ASSERT_EQ(RecordedMessages().size(), 2u);
+  for (const RecordedMessage& m : RecordedMessages()) {
+    EXPECT_EQ(m.owner, tool);
+    EXPECT_TRUE(m.ownerEnabled) << "the owner itself is left to the box";
+    EXPECT_FALSE(m.rootOwnerEnabled) << "the main window is disabled while the box is open";
   }
 }
 

@@ -12,8 +12,10 @@ std::vector<RecordedMessage>& Messages() {
 }
 
 int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  Messages().push_back(RecordedMessage{owner, text != nullptr ? text : "(null)",
-                                       caption != nullptr ? caption : "(null)", type});
+  HWND root = owner != nullptr ? GetAncestor(owner, GA_ROOTOWNER) : nullptr;
+  Messages().push_back(RecordedMessage{
+      owner, text != nullptr ? text : "(null)", caption != nullptr ? caption : "(null)", type,
+      owner != nullptr && IsWindowEnabled(owner), root != nullptr && IsWindowEnabled(root)});
   return IDOK;
 }
 
@@ -194,6 +196,18 @@ HWND CreateHostWindow() {
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     SetForegroundWindow(window);
+    SetActiveWindow(window);
+  }
+  return window;
+}
+
+HWND CreateToolWindow(HWND host) {
+  HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"VelumoTestHost", L"Tools",
+                                WS_POPUP | WS_CAPTION | WS_SYSMENU, 420, 80, 160, 200, host,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (window != nullptr) {
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
     SetActiveWindow(window);
   }
   return window;

@@ -50,12 +50,17 @@ const LoadedPlugin& Plugin();
 // Directory of the test program, with a trailing backslash.
 std::string ProgramDirectory();
 
-// One message box as the module asked for it.
+// One message box as the module asked for it, with the enabled state of its
+// owner and of the owner's root owner (the top-level window that contains
+// it) at the moment the box would have opened. A real box disables its owner
+// itself; the recorder leaves the owner alone.
 struct RecordedMessage {
   HWND owner;
   std::string text;  // code page 932 bytes, as passed
   std::string caption;
   UINT type;
+  bool ownerEnabled;
+  bool rootOwnerEnabled;
 };
 
 // The message boxes since the last ClearMessages(), oldest first. Each one
@@ -81,3 +86,8 @@ bool CopyModule(const std::string& from, const std::string& to);
 // A shown, active top-level window on this thread, standing in for the host
 // application's window: the owner of what the module shows.
 HWND CreateHostWindow();
+
+// A shown, active pop-up owned by `host`, standing in for one of the host's
+// modeless tool windows: while it is active, it is the host window's last
+// active pop-up, and so the owner of what the module shows.
+HWND CreateToolWindow(HWND host);
