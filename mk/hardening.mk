@@ -12,7 +12,8 @@
 #                        runner's contract test) under valgrind memcheck
 #   make lint            the native tree built with clang (warnings as errors)
 #                        and tested, clang-tidy, cppcheck and clang-format
-#   make coverage        line coverage of masking/ by the native test suite
+#   make coverage        line coverage of masking/ and of the module's portable
+#                        caption logic by the native test suite
 #
 # A failing fuzz input is replayed with build/fuzz/velumo_fuzz_<target> FILE
 # (the check that failed is printed). Once fixed, the input is copied into
@@ -182,4 +183,8 @@ coverage: deps-native deps-coverage
 	llvm-cov-14 report $$objects -instr-profile=$(COVERAGE_BUILD)/suite.profdata \
 	  $(CURDIR)/masking/*.cpp | tee $(COVERAGE_BUILD)/masking-coverage.txt; \
 	echo "coverage: line coverage of masking/ by the native test suite:" \
-	  "$$(awk '/^TOTAL/ {print $$(NF-3)}' $(COVERAGE_BUILD)/masking-coverage.txt)"
+	  "$$(awk '/^TOTAL/ {print $$(NF-3)}' $(COVERAGE_BUILD)/masking-coverage.txt)"; \
+	llvm-cov-14 report $$objects -instr-profile=$(COVERAGE_BUILD)/suite.profdata \
+	  $(CURDIR)/plugin/app_title.cpp >$(COVERAGE_BUILD)/app-title-coverage.txt; \
+	echo "coverage: line coverage of plugin/app_title.cpp by the native test suite:" \
+	  "$$(awk '/^TOTAL/ {print $$(NF-3)}' $(COVERAGE_BUILD)/app-title-coverage.txt)"
