@@ -26,19 +26,30 @@ struct Frame {
   std::int32_t x, y, width, height;
 };
 
-std::vector<Frame> RandomFrames(int count, std::uint32_t seed) {
+std::vector<Frame> RandomFrames(int count, std::uint32_t seed, std::int32_t minSize = 200,
+                                std::int32_t maxSize = 4000) {
   std::mt19937 rng(seed);
   std::uniform_int_distribution<std::int32_t> x(-500, kPageWidth);
   std::uniform_int_distribution<std::int32_t> y(-500, kPageHeight);
-  std::uniform_int_distribution<std::int32_t> size(200, 4000);
+  std::uniform_int_distribution<std::int32_t> size(minSize, maxSize);
   std::vector<Frame> frames;
   for (int i = 0; i < count; ++i) frames.push_back({x(rng), y(rng), size(rng), size(rng)});
   return frames;
 }
 
+// A page ruled by full-length keep-frames 10 units thick: `lines` vertical
+// ones, then as many horizontal ones, leaving (lines + 1)^2 small pieces.
+std::vector<Frame> ThinGridFrames(int lines) {
+  std::vector<Frame> frames;
+  for (int i = 1; i <= lines; ++i)
+    frames.push_back({i * kPageWidth / (lines + 1), 0, 10, kPageHeight});
+  for (int i = 1; i <= lines; ++i)
+    frames.push_back({0, i * kPageHeight / (lines + 1), kPageWidth, 10});
+  return frames;
+}
+
 // One page's region work as the pass does it: build, carve, grow, read, free.
-void RegionWork(benchmark::State& state) {
-  const std::vector<Frame> frames = RandomFrames(static_cast<int>(state.range(0)), 42);
+void CarveAndGrow(benchmark::State& state, const std::vector<Frame>& frames) {
   std::int64_t pieces = 0;
   for (auto _ : state) {
     MaskRegion* region = MaskRegion::Create(kPageWidth, kPageHeight);
@@ -51,7 +62,24 @@ void RegionWork(benchmark::State& state) {
   }
   state.counters["pieces"] = static_cast<double>(pieces);
 }
+
+// Plausible keep-frames, 200 to 4,000 units wide and high.
+void RegionWork(benchmark::State& state) {
+  CarveAndGrow(state, RandomFrames(static_cast<int>(state.range(0)), 42));
+}
 BENCHMARK(RegionWork)->Arg(10)->Arg(20)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// Many small keep-frames, 100 to 1,000 units: the page stays mostly masked.
+void RegionWorkSmallFrames(benchmark::State& state) {
+  CarveAndGrow(state, RandomFrames(static_cast<int>(state.range(0)), 42, 100, 1000));
+}
+BENCHMARK(RegionWorkSmallFrames)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// 400 vertical and 400 horizontal hairline frames: 160,801 pieces.
+void RegionWorkThinGrid(benchmark::State& state) {
+  CarveAndGrow(state, ThinGridFrames(static_cast<int>(state.range(0))));
+}
+BENCHMARK(RegionWorkThinGrid)->Arg(400)->Unit(benchmark::kMillisecond);
 
 std::string GeneratedDocument(int pages, int framesPerPage) {
   nlohmann::json document;
