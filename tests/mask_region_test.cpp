@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <limits>
 #include <random>
-#include <set>
 #include <vector>
 
+#include "tests/support/coverage_grid.h"
 #include "tests/support/failing_memory.h"
 #include "tests/support/region_helpers.h"
 
@@ -223,45 +223,16 @@ TEST(Region, ShortageDuringASplitKeepsTheListWhole) {
 
 // ---- properties over random frames ----------------------------------------
 
-// Grid cells spanned by every edge that matters, for coverage checks.
-std::vector<std::int64_t> Cuts(std::set<std::int64_t> edges, std::int64_t low, std::int64_t high) {
-  edges.insert(low);
-  edges.insert(high);
-  std::vector<std::int64_t> cuts;
-  for (std::int64_t e : edges) {
-    if (e >= low && e <= high) cuts.push_back(e);
+// For each cell of the page cut along the edges of `cut`, how many of
+// `rects` cover it.
+std::vector<int> Cover(std::int32_t w, std::int32_t h, const std::vector<const Rects*>& cut,
+                       const Rects& rects) {
+  std::vector<coverage::Box> edges;
+  for (const Rects* set : cut) {
+    const std::vector<coverage::Box> boxes = Boxes(*set);
+    edges.insert(edges.end(), boxes.begin(), boxes.end());
   }
-  return cuts;
-}
-
-bool Contains(const Rect& r, std::int64_t cx2, std::int64_t cy2) {
-  // Points are doubled so that cell centres stay integral.
-  return 2 * std::int64_t{r.x} < cx2 && cx2 < 2 * (std::int64_t{r.x} + r.width) &&
-         2 * std::int64_t{r.y} < cy2 && cy2 < 2 * (std::int64_t{r.y} + r.height);
-}
-
-struct Coverage {
-  std::vector<std::int64_t> xs;
-  std::vector<std::int64_t> ys;
-};
-
-Coverage Grid(std::int32_t w, std::int32_t h, const std::vector<const Rects*>& sets) {
-  std::set<std::int64_t> xe;
-  std::set<std::int64_t> ye;
-  for (const Rects* set : sets) {
-    for (const Rect& r : *set) {
-      xe.insert(r.x);
-      xe.insert(std::int64_t{r.x} + r.width);
-      ye.insert(r.y);
-      ye.insert(std::int64_t{r.y} + r.height);
-    }
-  }
-  return {Cuts(xe, 0, w), Cuts(ye, 0, h)};
-}
-
-int CountCovering(const Rects& rects, std::int64_t cx2, std::int64_t cy2) {
-  return static_cast<int>(std::count_if(rects.begin(), rects.end(),
-                                        [&](const Rect& r) { return Contains(r, cx2, cy2); }));
+  return coverage::CoverageGrid(w, h, edges).Count(Boxes(rects));
 }
 
 Rects RandomFrames(std::mt19937& rng, std::int32_t w, std::int32_t h, int count) {
@@ -311,15 +282,10 @@ TEST(RegionProperties, PiecesTileThePageMinusTheFrames) {
         }
       }
     }
-    const Coverage grid = Grid(w, h, {&pieces, &frames});
-    for (std::size_t i = 0; i + 1 < grid.xs.size(); ++i) {
-      for (std::size_t j = 0; j + 1 < grid.ys.size(); ++j) {
-        const std::int64_t cx2 = grid.xs[i] + grid.xs[i + 1];
-        const std::int64_t cy2 = grid.ys[j] + grid.ys[j + 1];
-        const int expected = CountCovering(frames, cx2, cy2) > 0 ? 0 : 1;
-        ASSERT_EQ(CountCovering(pieces, cx2, cy2), expected)
-            << "cell at (" << cx2 / 2 << ", " << cy2 / 2 << ") in trial " << trial;
-      }
+    const std::vector<int> covered = Cover(w, h, {&pieces, &frames}, pieces);
+    const std::vector<int> kept = Cover(w, h, {&pieces, &frames}, frames);
+    for (std::size_t cell = 0; cell < covered.size(); ++cell) {
+      ASSERT_EQ(covered[cell], kept[cell] > 0 ? 0 : 1) << "cell " << cell << " in trial " << trial;
     }
     MaskRegion::Destroy(region);
   }
@@ -339,14 +305,10 @@ TEST(RegionProperties, GrowthLeavesTheCoveredPartOfThePageUnchanged) {
     const Rects after = Pieces(*region);
     ASSERT_EQ(after.size(), before.size());
     ASSERT_TRUE(WellLinked(*region));
-    const Coverage grid = Grid(w, h, {&before, &after});
-    for (std::size_t i = 0; i + 1 < grid.xs.size(); ++i) {
-      for (std::size_t j = 0; j + 1 < grid.ys.size(); ++j) {
-        const std::int64_t cx2 = grid.xs[i] + grid.xs[i + 1];
-        const std::int64_t cy2 = grid.ys[j] + grid.ys[j + 1];
-        ASSERT_EQ(CountCovering(after, cx2, cy2) > 0, CountCovering(before, cx2, cy2) > 0)
-            << "cell at (" << cx2 / 2 << ", " << cy2 / 2 << ") in trial " << trial;
-      }
+    const std::vector<int> was = Cover(w, h, {&before, &after}, before);
+    const std::vector<int> is = Cover(w, h, {&before, &after}, after);
+    for (std::size_t cell = 0; cell < was.size(); ++cell) {
+      ASSERT_EQ(is[cell] > 0, was[cell] > 0) << "cell " << cell << " in trial " << trial;
     }
     // Growth never shrinks a piece and never moves its far edges inward.
     for (std::size_t k = 0; k < before.size(); ++k) {

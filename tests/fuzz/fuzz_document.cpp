@@ -39,10 +39,10 @@
 #include "masking/mask_document.h"
 #include "masking/message_sink.h"
 #include "masking/messages.h"
-#include "tests/fuzz/coverage_grid.h"
 #include "tests/fuzz/fake_host.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/support/coverage_grid.h"
 #include "tests/support/failing_memory.h"
 
 namespace {
@@ -50,6 +50,9 @@ namespace {
 using masking::HostErrorText;
 using masking::kUnmaskablePageText;
 using masking::MaskDocument;
+using coverage::Box;
+using coverage::BoxOf;
+using coverage::CoverageGrid;
 
 struct ShownMessage {
   std::string text;

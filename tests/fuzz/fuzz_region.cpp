@@ -22,24 +22,20 @@
 #include <vector>
 
 #include "masking/mask_region.h"
-#include "tests/fuzz/coverage_grid.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/support/coverage_grid.h"
 #include "tests/support/failing_memory.h"
 #include "tests/support/region_helpers.h"
 
 namespace {
 
 using masking::MaskRegion;
+using coverage::Box;
+using coverage::BoxOf;
+using coverage::CoverageGrid;
 
 constexpr std::size_t kMaxFrames = 12;
-
-std::vector<Box> Boxes(const std::vector<Rect>& rects) {
-  std::vector<Box> boxes;
-  boxes.reserve(rects.size());
-  for (const Rect& r : rects) boxes.push_back(BoxOf(r.x, r.y, r.width, r.height));
-  return boxes;
-}
 
 // The region's own blocks: the region record, the sentinel and each piece.
 void CheckAllocations(const MaskRegion& region) {

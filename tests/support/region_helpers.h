@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "masking/mask_region.h"
+#include "tests/support/coverage_grid.h"
 
 struct Rect {
   std::int32_t x;
@@ -42,4 +43,11 @@ inline bool WellLinked(const masking::MaskRegion& region) {
     if (p->next->prev != p) return false;
   }
   return true;
+}
+
+inline std::vector<coverage::Box> Boxes(const std::vector<Rect>& rects) {
+  std::vector<coverage::Box> boxes;
+  boxes.reserve(rects.size());
+  for (const Rect& r : rects) boxes.push_back(coverage::BoxOf(r.x, r.y, r.width, r.height));
+  return boxes;
 }

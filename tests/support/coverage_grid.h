@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace coverage {
+
 // A rectangle by its edges, in 64 bits so that x + width never overflows.
 struct Box {
   std::int64_t left;
@@ -97,3 +99,5 @@ class CoverageGrid {
   std::vector<std::int64_t> xs_;
   std::vector<std::int64_t> ys_;
 };
+
+}  // namespace coverage
