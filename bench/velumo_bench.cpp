@@ -19,6 +19,9 @@ void masking::ShowMessage(const char*) {}
 
 namespace {
 
+using masking::MaskPiece;
+using masking::MaskRegion;
+
 constexpr std::int32_t kPageWidth = 21000;
 constexpr std::int32_t kPageHeight = 29700;
 
@@ -53,7 +56,9 @@ void CarveAndGrow(benchmark::State& state, const std::vector<Frame>& frames) {
   std::int64_t pieces = 0;
   for (auto _ : state) {
     MaskRegion* region = MaskRegion::Create(kPageWidth, kPageHeight);
-    for (const Frame& f : frames) region->Exclude(f.x, f.y, f.width, f.height);
+    for (const Frame& f : frames) {
+      if (!region->Exclude(f.x, f.y, f.width, f.height)) state.SkipWithError("out of memory");
+    }
     region->GrowSlivers(300);
     pieces = 0;
     for (const MaskPiece* p = region->First(); p != nullptr; p = p->next) ++pieces;

@@ -1,57 +1,90 @@
 // The part of one page that is still to be covered by mask annotations, kept
-// as a doubly linked list of non-overlapping rectangles behind a sentinel.
+// as a doubly linked list of rectangles behind a sentinel.
 #pragma once
 
 #include <cstdint>
 
-namespace masking {
+#include "masking/mask_piece.h"
 
-// One rectangle of a region and one node of its list.
-struct MaskPiece {
-  MaskPiece* next;  // null at the last piece
-  MaskPiece* prev;  // the sentinel for the first piece; null in the sentinel
-  std::int32_t x;
-  std::int32_t y;
-  std::int32_t width;
-  std::int32_t height;
-};
+namespace masking {
 
 // The region of one page. Every node is a separate allocation owned by the
 // region. New pieces always enter at the front, directly behind the sentinel;
 // the list order decides the order of the page's mask annotations and which
 // neighbour a thin piece grows into.
 //
+// On a page of positive width and height carved only by frames of
+// non-negative size, and until GrowSlivers runs: every piece has positive
+// width and height and lies on the page, no two pieces overlap, and together
+// they cover exactly the page minus the frames. When every frame also had
+// positive size, no two pieces sit side by side either (one's right edge on
+// the other's left edge, with rows in common): pieces only meet above and
+// below. GrowSlivers then enlarges pieces off the page and over each other.
+//
 // Memory shortage never leaves the list half-linked: Create returns null, and
 // an Exclude that cannot get the nodes for splitting a piece leaves that piece
 // as it was and returns false. The list is then still whole and well formed,
 // but the frame is only partly carved, so the caller gives up on the page.
 struct MaskRegion {
-  MaskPiece* head;  // the sentinel; head->next is the first piece
-  std::int32_t pageWidth;
-  std::int32_t pageHeight;
-
-  // A region holding one piece for the whole page, or null when memory ran out.
-  static MaskRegion* Create(std::int32_t pageWidth, std::int32_t pageHeight);
-  // Frees the sentinel, every piece in list order, then the region itself.
+  // A region holding one piece for the whole page, or null when memory ran
+  // out.
+  [[nodiscard]] static MaskRegion* Create(std::int32_t pageWidth, std::int32_t pageHeight);
+  // Frees the sentinel, every piece in list order, then the region.
   static void Destroy(MaskRegion* region);
 
-  // Carves the rectangle (x, y, width, height) out of the region. Returns
-  // false when memory for new pieces ran out (see above).
-  bool Exclude(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height);
+  // Carves the rectangle (x, y, width, height) out of the region: the pieces
+  // present when the call begins are visited in list order; each wholly
+  // inside the frame is removed, and each other one that is not apart from
+  // it is replaced by the pieces around the frame, pushed to the front. A
+  // piece ending exactly on the frame's top or left edge is not apart; one
+  // starting exactly on its bottom or right edge is. Returns false when
+  // memory for new pieces ran out (see above).
+  [[nodiscard]] bool Exclude(std::int32_t x, std::int32_t y, std::int32_t width,
+                             std::int32_t height);
 
   // Enlarges pieces lower or narrower than `minimum` without covering more of
   // the page: off the page at its edges, or into a neighbour above or below
   // that spans all of the piece's columns.
   void GrowSlivers(std::int32_t minimum);
 
+  // The first piece, or null when the region is empty.
+  const MaskPiece* First() const { return head_->next; }
+
+  // Checks everything the region can know about itself: the links and the
+  // sentinel and the piece count, and, while the
+  // invariant above applies, the pieces' sizes, that they lie on the page,
+  // do not overlap and (frames of positive size only) do not sit side by
+  // side. Returns what is wrong, or null. Takes O(n log n) time for n pieces
+  // and memory from AllocateBlock; without that memory it reports so.
+  const char* SelfCheck() const;
+
+ private:
   // Puts a new piece directly behind the sentinel.
   void PushFront(MaskPiece* piece);
   // Takes a piece out of the list; its own links stay as they were and the
   // caller frees it.
-  static void Unlink(MaskPiece* piece);
+  void Unlink(MaskPiece* piece);
 
-  // The first piece, or null when the region is empty.
-  const MaskPiece* First() const { return head->next; }
+  // Takes a piece out of the list and frees it.
+  void Remove(MaskPiece& piece);
+  // Replaces a piece by the pieces of it around the frame; false when memory
+  // for them ran out, with the piece left as it was.
+  bool SplitAround(MaskPiece& piece, const FrameEdges& frame);
+  // The first piece in list order directly below or above `low` that spans
+  // all of its columns, and whether it lies below.
+  const MaskPiece* NeighbourByWalk(const MaskPiece& low, bool& below) const;
+  void GrowIntoNeighbours(std::int32_t minimum);
+
+  // Whether the geometric invariant above applies now.
+  bool InvariantApplies() const;
+
+  MaskPiece* head_ = nullptr;  // the sentinel; head_->next is the first piece
+  std::int32_t pageWidth_ = 0;
+  std::int32_t pageHeight_ = 0;
+  std::uint32_t pieceCount_ = 0;
+  bool sawEmptyFrame_ = false;     // a frame of zero width or height
+  bool sawNegativeFrame_ = false;  // a frame of negative width or height
+  bool grown_ = false;             // GrowSlivers has run
 };
 
 }  // namespace masking

@@ -23,6 +23,8 @@ using masking::MaskPiece;
 using masking::MaskRegion;
 
 using hostsim::RecordedCall;
+using masking::MaskPiece;
+using masking::MaskRegion;
 using testdoc::Json;
 using Words = std::vector<std::int32_t>;
 using Args = std::vector<std::int64_t>;

@@ -34,12 +34,13 @@ using masking::MaskRegion;
 using coverage::Box;
 using coverage::BoxOf;
 using coverage::CoverageGrid;
+using masking::MaskRegion;
 
 constexpr std::size_t kMaxFrames = 12;
 
 // The region's own blocks: the region record, the sentinel and each piece.
 void CheckAllocations(const MaskRegion& region) {
-  FUZZ_CHECK(WellLinked(region));
+  FUZZ_CHECK(RegionFault(region).empty());
   FUZZ_CHECK(LiveBlocks() == 2 + static_cast<long>(Pieces(region).size()));
 }
 

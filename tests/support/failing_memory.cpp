@@ -8,6 +8,7 @@ namespace {
 long failAt = 0;
 long requests = 0;
 long live = 0;
+bool paused = false;
 }  // namespace
 
 void FailAllocationAfter(long n) {
@@ -19,9 +20,10 @@ long AllocationRequests() { return requests; }
 
 long LiveBlocks() { return live; }
 
+void PauseAllocationFailures(bool pause) { paused = pause; }
+
 void* masking::AllocateBlock(std::size_t size) {
-  ++requests;
-  if (requests == failAt) return nullptr;
+  if (!paused && ++requests == failAt) return nullptr;
   void* block = std::malloc(size);
   if (block != nullptr) ++live;
   return block;

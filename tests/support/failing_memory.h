@@ -8,3 +8,7 @@ void FailAllocationAfter(long requests);
 long AllocationRequests();
 // Blocks handed out and not yet released.
 long LiveBlocks();
+// While paused, requests are served without being counted or failed, so that
+// a check made midway (a region's self-check) does not take the failure
+// meant for the code under test.
+void PauseAllocationFailures(bool paused);

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "masking/mask_region.h"
 #include "tests/support/coverage_grid.h"
+#include "tests/support/failing_memory.h"
 
 struct Rect {
   std::int32_t x;
@@ -22,27 +24,24 @@ inline std::ostream& operator<<(std::ostream& out, const Rect& r) {
   return out << "(" << r.x << ", " << r.y << ", " << r.width << ", " << r.height << ")";
 }
 
-// The pieces front first.
-inline std::vector<Rect> Pieces(const masking::MaskRegion& region) {
+// The pieces front first, of the engine's region or of the oracle.
+template <typename Region>
+std::vector<Rect> Pieces(const Region& region) {
   std::vector<Rect> pieces;
-  for (const masking::MaskPiece* p = region.First(); p != nullptr; p = p->next) {
+  for (const auto* p = region.First(); p != nullptr; p = p->next) {
     pieces.push_back({p->x, p->y, p->width, p->height});
   }
   return pieces;
 }
 
-// True when every node's prev names the node before it and the sentinel is
-// untouched.
-inline bool WellLinked(const masking::MaskRegion& region) {
-  const masking::MaskPiece* head = region.head;
-  if (head->prev != nullptr || head->x != 0 || head->y != 0 || head->width != 0 ||
-      head->height != 0) {
-    return false;
-  }
-  for (const masking::MaskPiece* p = head; p->next != nullptr; p = p->next) {
-    if (p->next->prev != p) return false;
-  }
-  return true;
+// What the region's self-check finds wrong, empty when nothing. Injected
+// allocation failures are paused meanwhile: the check's own memory is not
+// what a test means to fail.
+inline std::string RegionFault(const masking::MaskRegion& region) {
+  PauseAllocationFailures(true);
+  const char* fault = region.SelfCheck();
+  PauseAllocationFailures(false);
+  return fault == nullptr ? std::string() : std::string(fault);
 }
 
 inline std::vector<coverage::Box> Boxes(const std::vector<Rect>& rects) {

@@ -1,0 +1,32 @@
+// The region's self-check, for the tests and the fuzz targets.
+#include <cstdint>
+
+#include "masking/layout_check.h"
+#include "masking/mask_region.h"
+
+namespace masking {
+
+const char* MaskRegion::SelfCheck() const {
+  const MaskPiece& sentinel = *head_;
+  if (sentinel.prev != nullptr || sentinel.x != 0 || sentinel.y != 0 || sentinel.width != 0 ||
+      sentinel.height != 0) {
+    return "the sentinel has changed";
+  }
+  std::uint64_t count = 0;
+  for (const MaskPiece* p = head_; p->next != nullptr; p = p->next) {
+    if (p->next->prev != p) return "a piece's prev link does not name the piece before it";
+    // Also ends the walk of a list that runs in a circle.
+    if (++count > pieceCount_) return "the list holds more pieces than the region counts";
+  }
+  if (count != pieceCount_) return "the list holds fewer pieces than the region counts";
+  if (!InvariantApplies()) return nullptr;
+  for (const MaskPiece* p = head_->next; p != nullptr; p = p->next) {
+    if (p->width <= 0 || p->height <= 0) return "a piece has no area";
+    if (p->x < 0 || p->y < 0 || RightOf(*p) > pageWidth_ || BottomOf(*p) > pageHeight_) {
+      return "a piece lies off the page";
+    }
+  }
+  return LayoutFault(head_->next, pieceCount_, sawEmptyFrame_);
+}
+
+}  // namespace masking
