@@ -16,6 +16,12 @@ struct MaskPiece {
   std::int32_t y;
   std::int32_t width;
   std::int32_t height;
+  // When the piece entered the list, from its region's counter. Pieces only
+  // ever enter at the front, so stamps fall strictly from the front of the
+  // list to its back, and comparing two stamps compares list positions.
+  std::uint64_t stamp;
+  // The piece's slot in the region's grid; meaningless while there is none.
+  std::uint32_t slot;
 };
 
 // A keep-frame by its edges.

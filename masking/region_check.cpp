@@ -3,6 +3,7 @@
 
 #include "masking/layout_check.h"
 #include "masking/mask_region.h"
+#include "masking/piece_grid.h"
 
 namespace masking {
 
@@ -15,10 +16,16 @@ const char* MaskRegion::SelfCheck() const {
   std::uint64_t count = 0;
   for (const MaskPiece* p = head_; p->next != nullptr; p = p->next) {
     if (p->next->prev != p) return "a piece's prev link does not name the piece before it";
+    const bool stampInOrder = p == head_ ? p->next->stamp <= lastStamp_ : p->next->stamp < p->stamp;
+    if (!stampInOrder) return "the stamps do not fall from the front of the list to its back";
     // Also ends the walk of a list that runs in a circle.
     if (++count > pieceCount_) return "the list holds more pieces than the region counts";
   }
   if (count != pieceCount_) return "the list holds fewer pieces than the region counts";
+  if (grid_.broken) return "the grid is broken";
+  if (grid_.live) {
+    if (const char* fault = GridFault(grid_, head_->next, pieceCount_)) return fault;
+  }
   if (!InvariantApplies()) return nullptr;
   for (const MaskPiece* p = head_->next; p != nullptr; p = p->next) {
     if (p->width <= 0 || p->height <= 0) return "a piece has no area";

@@ -20,6 +20,11 @@ using Rects = std::vector<Rect>;
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 
+// The region walks its list below this many pieces and uses its grid from
+// there on; the table below runs both ways.
+constexpr std::uint32_t kWalk = masking::kGridFromPieces;
+constexpr std::uint32_t kGrid = 0;
+
 struct RegionCase {
   const char* name;
   std::int32_t pageWidth;
@@ -36,16 +41,20 @@ class RegionCases : public ::testing::TestWithParam<RegionCase> {};
 
 TEST_P(RegionCases, ExcludeThenGrowGivesTheExactList) {
   const RegionCase& c = GetParam();
-  MaskRegion* region = MaskRegion::Create(c.pageWidth, c.pageHeight);
-  ASSERT_NE(region, nullptr);
-  for (const Rect& f : c.frames) ASSERT_TRUE(region->Exclude(f.x, f.y, f.width, f.height));
-  EXPECT_EQ(Pieces(*region), c.afterExclude);
-  EXPECT_EQ(RegionFault(*region), "");
-  region->GrowSlivers(300);
-  EXPECT_EQ(Pieces(*region), c.afterGrow);
-  EXPECT_EQ(RegionFault(*region), "");
-  MaskRegion::Destroy(region);
-  EXPECT_EQ(LiveBlocks(), 0);
+  for (const std::uint32_t gridFrom : {kWalk, kGrid}) {
+    SCOPED_TRACE(gridFrom == kGrid ? "through the grid" : "by walking the list");
+    MaskRegion* region = MaskRegion::Create(c.pageWidth, c.pageHeight, gridFrom);
+    ASSERT_NE(region, nullptr);
+    for (const Rect& f : c.frames) ASSERT_TRUE(region->Exclude(f.x, f.y, f.width, f.height));
+    EXPECT_EQ(region->UsesGrid(), gridFrom == kGrid);
+    EXPECT_EQ(Pieces(*region), c.afterExclude);
+    EXPECT_EQ(RegionFault(*region), "");
+    region->GrowSlivers(300);
+    EXPECT_EQ(Pieces(*region), c.afterGrow);
+    EXPECT_EQ(RegionFault(*region), "");
+    MaskRegion::Destroy(region);
+    EXPECT_EQ(LiveBlocks(), 0);
+  }
 }
 
 const RegionCase kRegionCases[] = {
@@ -257,7 +266,7 @@ TEST(RegionProperties, PiecesTileThePageMinusTheFrames) {
     const std::int32_t w = 500 + static_cast<std::int32_t>(rng() % 1500);
     const std::int32_t h = 500 + static_cast<std::int32_t>(rng() % 1500);
     const Rects frames = RandomFrames(rng, w, h, 1 + trial % 12);
-    MaskRegion* region = MaskRegion::Create(w, h);
+    MaskRegion* region = MaskRegion::Create(w, h, trial % 2 == 0 ? kWalk : kGrid);
     for (const Rect& f : frames) ASSERT_TRUE(region->Exclude(f.x, f.y, f.width, f.height));
     const Rects pieces = Pieces(*region);
     // Sizes, the page, overlaps and, with frames of area, pieces side by side.
@@ -278,7 +287,7 @@ TEST(RegionProperties, GrowthLeavesTheCoveredPartOfThePageUnchanged) {
     const std::int32_t w = 300 + static_cast<std::int32_t>(rng() % 1700);
     const std::int32_t h = 300 + static_cast<std::int32_t>(rng() % 1700);
     const Rects frames = RandomFrames(rng, w, h, 1 + trial % 10);
-    MaskRegion* region = MaskRegion::Create(w, h);
+    MaskRegion* region = MaskRegion::Create(w, h, trial % 2 == 0 ? kWalk : kGrid);
     for (const Rect& f : frames) ASSERT_TRUE(region->Exclude(f.x, f.y, f.width, f.height));
     const Rects before = Pieces(*region);
     region->GrowSlivers(300);

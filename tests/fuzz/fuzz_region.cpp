@@ -1,22 +1,29 @@
 // Fuzz target: the mask region under any page size, any frames and any
-// growth minimum, with memory running out at a chosen allocation.
+// growth minimum, with memory running out at a chosen allocation, compared
+// step by step with the oracle (tests/support/oracle_region.h).
 //
 // Input (little-endian, see tests/fuzz/fuzz_input.h):
-//   byte    flags: bit 0 an allocation fails, bit 1 an arbitrary growth minimum
+//   byte    flags: bit 0 an allocation fails, bit 1 an arbitrary growth
+//           minimum, bit 2 the region walks its list below a chosen number
+//           of pieces (otherwise it uses its grid from the start)
 //   int32   page width, int32 page height
 //   byte    (bit 0) which allocation fails, 1-based
 //   int32   (bit 1) the growth minimum; 300 otherwise, as the document pass uses
+//   byte    (bit 2) the number of pieces from which the region uses its grid
 //   then up to 12 frames of four int32: x, y, width, height
 //
-// After the frames, on a page of positive size: every piece has positive size
-// and lies on the page; with frames of non-negative size the pieces do not
-// overlap and cover exactly the page minus the frames; with frames of positive
-// size no two pieces lie side by side. Growth keeps the number of pieces and,
-// on a page of positive size, shrinks none and changes nothing of what the
-// page has covered. An
-// allocation that fails makes Create return null or Exclude return false,
-// with the list still well linked. At every step the live allocations are
-// exactly the region, its sentinel and its pieces, and none after Destroy.
+// After every step the list is the oracle's, piece for piece and in order,
+// and the region's self-check finds nothing wrong. Memory running out at an
+// allocation of the grid changes nothing; at an allocation of a piece it
+// makes Create return null, or Exclude return false with exactly the list
+// the oracle leaves when its allocation for the same frame fails. On a page
+// of positive size carved by frames of non-negative size the pieces cover
+// exactly the page minus the frames (after a refusal: minus the earlier
+// frames and perhaps parts of the refused one). Growth keeps the number of
+// pieces and, on such a page, shrinks none and changes nothing of what the
+// page has covered. The live allocations are the region's record, sentinel
+// and pieces, and the grid's few blocks while it is in use; none after
+// Destroy.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -26,7 +33,9 @@
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/coverage_grid.h"
 #include "tests/support/failing_memory.h"
+#include "tests/support/oracle_region.h"
 #include "tests/support/region_helpers.h"
+#include "tests/support/region_runs.h"
 
 namespace {
 
@@ -37,26 +46,23 @@ using coverage::CoverageGrid;
 using masking::MaskRegion;
 
 constexpr std::size_t kMaxFrames = 12;
+// The grid's cell table, slots, entries and found pieces.
+constexpr long kGridBlocks = 4;
 
-// The region's own blocks: the region record, the sentinel and each piece.
-void CheckAllocations(const MaskRegion& region) {
+void CheckRegion(const MaskRegion& region) {
   FUZZ_CHECK(RegionFault(region).empty());
-  FUZZ_CHECK(LiveBlocks() == 2 + static_cast<long>(Pieces(region).size()));
-}
-
-void CheckPiecesOnPage(const std::vector<Rect>& pieces, std::int32_t width, std::int32_t height) {
-  for (const Rect& p : pieces) {
-    FUZZ_CHECK(p.width > 0 && p.height > 0);
-    FUZZ_CHECK(p.x >= 0 && p.y >= 0);
-    FUZZ_CHECK(std::int64_t{p.x} + p.width <= width);
-    FUZZ_CHECK(std::int64_t{p.y} + p.height <= height);
+  const long own = 2 + static_cast<long>(Pieces(region).size());
+  if (region.UsesGrid()) {
+    FUZZ_CHECK(LiveBlocks() > own && LiveBlocks() <= own + kGridBlocks);
+  } else {
+    FUZZ_CHECK(LiveBlocks() == own);
   }
 }
 
 // Every cell of the page inside one of `frames` is covered by no piece; every
-// other cell by exactly one (`exact`) or by at least one.
+// other cell by exactly one.
 void CheckCoverage(const std::vector<Rect>& pieces, const std::vector<Rect>& frames,
-                   std::int32_t width, std::int32_t height, bool exact) {
+                   std::int32_t width, std::int32_t height) {
   std::vector<Box> edges = Boxes(pieces);
   const std::vector<Box> frameBoxes = Boxes(frames);
   edges.insert(edges.end(), frameBoxes.begin(), frameBoxes.end());
@@ -64,13 +70,7 @@ void CheckCoverage(const std::vector<Rect>& pieces, const std::vector<Rect>& fra
   const std::vector<int> covered = grid.Count(Boxes(pieces));
   const std::vector<int> kept = grid.Count(frameBoxes);
   for (std::size_t cell = 0; cell < covered.size(); ++cell) {
-    if (kept[cell] > 0) {
-      FUZZ_CHECK(covered[cell] == 0);
-    } else if (exact) {
-      FUZZ_CHECK(covered[cell] == 1);
-    } else {
-      FUZZ_CHECK(covered[cell] >= 1);
-    }
+    FUZZ_CHECK(covered[cell] == (kept[cell] > 0 ? 0 : 1));
   }
 }
 
@@ -92,17 +92,6 @@ void CheckPartlyCarved(const std::vector<Rect>& pieces, const std::vector<Rect>&
     FUZZ_CHECK(covered[cell] <= 1);
     if (inCarved[cell] > 0) FUZZ_CHECK(covered[cell] == 0);
     if (inCarved[cell] == 0 && inRefused[cell] == 0) FUZZ_CHECK(covered[cell] == 1);
-  }
-}
-
-void CheckNoneSideBySide(const std::vector<Rect>& pieces) {
-  for (const Rect& a : pieces) {
-    for (const Rect& b : pieces) {
-      const bool sideBySide = std::int64_t{a.x} + a.width == b.x &&
-                              a.y < std::int64_t{b.y} + b.height &&
-                              b.y < std::int64_t{a.y} + a.height;
-      FUZZ_CHECK(!sideBySide);
-    }
   }
 }
 
@@ -129,81 +118,114 @@ void CheckGrowth(const std::vector<Rect>& before, const std::vector<Rect>& after
     FUZZ_CHECK((was[cell] > 0) == (is[cell] > 0));
 }
 
+// The oracle's allocation requests after creation and after each frame,
+// without failures.
+std::vector<long> OracleRequests(const RegionScript& script) {
+  FailAllocationAfter(0);
+  std::vector<long> requests;
+  oracle::MaskRegion* region = oracle::MaskRegion::Create(script.width, script.height);
+  requests.push_back(AllocationRequests());
+  for (const Rect& f : script.frames) {
+    region->Exclude(f.x, f.y, f.width, f.height);
+    requests.push_back(AllocationRequests());
+  }
+  oracle::MaskRegion::Destroy(region);
+  return requests;
+}
+
+// Whether the oracle, failing one of its allocations for frame `refused`,
+// gives up on that frame leaving `outcome`.
+bool OracleRefusesAlike(const RegionScript& script, std::size_t refused,
+                        const RegionOutcome& outcome) {
+  const std::vector<long> requests = OracleRequests(script);
+  for (long failing = requests[refused] + 1; failing <= requests[refused + 1]; ++failing) {
+    FailAllocationAfter(failing);
+    const RegionOutcome expected = RunOracle(script);
+    FailAllocationAfter(0);
+    if (expected == outcome) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput input(data, size);
   const std::uint8_t flags = input.Byte();
-  const std::int32_t width = input.Int32();
-  const std::int32_t height = input.Int32();
+  RegionScript script{};
+  script.width = input.Int32();
+  script.height = input.Int32();
   const long failAt = (flags & 1) != 0 ? 1 + long{input.Byte()} : 0;
-  const std::int32_t minimum = (flags & 2) != 0 ? input.Int32() : 300;
-  std::vector<Rect> frames;
-  while (!input.Empty() && frames.size() < kMaxFrames) {
+  script.minimum = (flags & 2) != 0 ? input.Int32() : 300;
+  const std::uint32_t gridFrom = (flags & 4) != 0 ? input.Byte() : 0;
+  while (!input.Empty() && script.frames.size() < kMaxFrames) {
     const std::int32_t x = input.Int32();
     const std::int32_t y = input.Int32();
     const std::int32_t w = input.Int32();
     const std::int32_t h = input.Int32();
-    frames.push_back(Rect{x, y, w, h});
+    script.frames.push_back(Rect{x, y, w, h});
   }
-  const bool pageHasArea = width > 0 && height > 0;
+  const bool pageHasArea = script.width > 0 && script.height > 0;
+  FailAllocationAfter(0);
+  const RegionOutcome clean = RunOracle(script);
 
   FailAllocationAfter(failAt);
-  MaskRegion* region = MaskRegion::Create(width, height);
+  MaskRegion* region = MaskRegion::Create(script.width, script.height, gridFrom);
   if (region == nullptr) {
     FUZZ_CHECK(failAt > 0 && AllocationRequests() == failAt);
     FUZZ_CHECK(LiveBlocks() == 0);
+    FailAllocationAfter(failAt);
+    FUZZ_CHECK(!RunOracle(script).created);
     FailAllocationAfter(0);
     return 0;
   }
-  FUZZ_CHECK((Pieces(*region) == std::vector<Rect>{{0, 0, width, height}}));
-  CheckAllocations(*region);
+  FUZZ_CHECK((Pieces(*region) == std::vector<Rect>{{0, 0, script.width, script.height}}));
+  CheckRegion(*region);
 
+  RegionOutcome outcome;
+  outcome.created = true;
   std::vector<Rect> carved;
+  bool allNonNegative = true;
   bool refused = false;
-  for (const Rect& frame : frames) {
+  for (const Rect& frame : script.frames) {
     const long requestsBefore = AllocationRequests();
     const bool excluded = region->Exclude(frame.x, frame.y, frame.width, frame.height);
-    CheckAllocations(*region);
+    const std::vector<Rect> pieces = Pieces(*region);
+    outcome.excluded.push_back(excluded);
+    outcome.steps.push_back(pieces);
+    CheckRegion(*region);
+    allNonNegative = allNonNegative && frame.width >= 0 && frame.height >= 0;
     if (!excluded) {
       // Only the failing allocation can make Exclude give up, and then the
       // caller gives up on the page: nothing more is carved.
       FUZZ_CHECK(failAt > requestsBefore && AllocationRequests() == failAt);
-      if (pageHasArea) {
-        CheckPiecesOnPage(Pieces(*region), width, height);
-        const bool nonNegative = frame.width >= 0 && frame.height >= 0;
-        bool allNonNegative = nonNegative;
-        for (const Rect& f : carved)
-          allNonNegative = allNonNegative && f.width >= 0 && f.height >= 0;
-        if (allNonNegative) CheckPartlyCarved(Pieces(*region), carved, frame, width, height);
+      if (pageHasArea && allNonNegative) {
+        CheckPartlyCarved(pieces, carved, frame, script.width, script.height);
       }
       refused = true;
       break;
     }
+    FUZZ_CHECK(pieces == clean.steps[outcome.steps.size() - 1]);
     carved.push_back(frame);
   }
 
   const std::vector<Rect> before = Pieces(*region);
-  if (pageHasArea && !refused) {
-    CheckPiecesOnPage(before, width, height);
-    bool nonNegative = true;
-    bool positive = true;
-    for (const Rect& f : carved) {
-      nonNegative = nonNegative && f.width >= 0 && f.height >= 0;
-      positive = positive && f.width > 0 && f.height > 0;
-    }
-    if (nonNegative) CheckCoverage(before, carved, width, height, /*exact=*/true);
-    if (positive) CheckNoneSideBySide(before);
+  if (pageHasArea && allNonNegative && !refused) {
+    CheckCoverage(before, carved, script.width, script.height);
   }
-
   if (!refused) {
-    region->GrowSlivers(minimum);
-    CheckAllocations(*region);
-    CheckGrowth(before, Pieces(*region), width, height, pageHasArea);
+    region->GrowSlivers(script.minimum);
+    CheckRegion(*region);
+    const std::vector<Rect> after = Pieces(*region);
+    FUZZ_CHECK(after == clean.steps.back());
+    CheckGrowth(before, after, script.width, script.height, pageHasArea);
   }
 
   MaskRegion::Destroy(region);
   FUZZ_CHECK(LiveBlocks() == 0);
   FailAllocationAfter(0);
+  if (refused) {
+    FUZZ_CHECK(OracleRefusesAlike(script, outcome.excluded.size() - 1, outcome));
+  }
   return 0;
 }
