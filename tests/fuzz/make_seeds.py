@@ -29,15 +29,19 @@ def write(target, name, data):
         out.write(data)
 
 
-# --- region: flags, width, height, [failing allocation], [minimum], frames ---
+# --- region: flags, width, height, [failing allocation], [minimum],
+# [pieces from which the grid is used], frames ---
 
-def region(name, width, height, frames, fail_at=None, minimum=None):
-    flags = (1 if fail_at is not None else 0) | (2 if minimum is not None else 0)
+def region(name, width, height, frames, fail_at=None, minimum=None, grid_from=None):
+    flags = ((1 if fail_at is not None else 0) | (2 if minimum is not None else 0)
+             | (4 if grid_from is not None else 0))
     data = bytes([flags]) + i32(width, height)
     if fail_at is not None:
         data += bytes([fail_at - 1])
     if minimum is not None:
         data += i32(minimum)
+    if grid_from is not None:
+        data += bytes([grid_from])
     for frame in frames:
         data += i32(*frame)
     write("region", name, data)
@@ -52,6 +56,12 @@ region("edges-and-empty-frames", 21000, 29700,
 region("far-away-and-negative", 2147483647, 1,
        [(2147483647, 2147483647, 2147483647, 2147483647), (-2147483648, -1, -1, 5),
         (600, -1, 2147483647, 2147483647)], minimum=2147483647)
+ruled = ([(150 * i, 0, 2, 1000) for i in range(1, 7)]
+         + [(0, 150 * i, 1000, 2) for i in range(1, 7)])
+region("ruled-page", 1000, 1000, ruled)
+region("ruled-page-grid-on-the-way", 1000, 1000, ruled, grid_from=20)
+# The fourth allocation is the first cell table of the grid.
+region("shortage-in-the-grid", 1000, 1000, ruled, fail_at=4)
 
 # --- document: see tests/fuzz/fuzz_document.cpp --------------------------
 
