@@ -207,6 +207,125 @@ TEST(Region, GrowthThatWouldNotFitIn32BitsIsNotApplied) {
   MaskRegion::Destroy(region);
 }
 
+// ---- the bounds of growth ---------------------------------------------------
+
+struct GrowthCase {
+  const char* name;
+  std::int32_t pageWidth;
+  std::int32_t pageHeight;
+  Rects frames;
+  std::int32_t minimum;
+  Rects afterGrow;
+};
+
+void PrintTo(const GrowthCase& c, std::ostream* out) { *out << c.name; }
+
+class GrowthBounds : public ::testing::TestWithParam<GrowthCase> {};
+
+TEST_P(GrowthBounds, GrowExactlyAsFarAsTheyMay) {
+  const GrowthCase& c = GetParam();
+  for (const std::uint32_t gridFrom : {kWalk, kGrid}) {
+    SCOPED_TRACE(gridFrom == kGrid ? "through the grid" : "by walking the list");
+    MaskRegion* region = MaskRegion::Create(c.pageWidth, c.pageHeight, gridFrom);
+    ASSERT_NE(region, nullptr);
+    for (const Rect& f : c.frames) ASSERT_TRUE(region->Exclude(f.x, f.y, f.width, f.height));
+    region->GrowSlivers(c.minimum);
+    EXPECT_EQ(Pieces(*region), c.afterGrow);
+    MaskRegion::Destroy(region);
+  }
+}
+
+// A piece as low or as narrow as the minimum is left alone, one unit less is
+// grown; an edge is the page's bottom or right edge by the page's height or
+// width; a growth may end on the largest 32-bit value but not one past it.
+const GrowthCase kGrowthCases[] = {
+    {"PageExactlyAsLowAsTheMinimum", 1000, 300, {}, 300, {{0, 0, 1000, 300}}},
+    {"PageOneUnitLower", 1000, 299, {}, 300, {{0, -300, 1000, 599}}},
+    {"BandsExactlyAsLowAsTheMinimum",
+     1000,
+     1000,
+     {{100, 400, 800, 300}},
+     300,
+     {{900, 400, 400, 300}, {-300, 400, 400, 300}, {0, 700, 1000, 300}, {0, 0, 1000, 400}}},
+    {"BandsOneUnitLowerGrowIntoTheirNeighbour",
+     1000,
+     1000,
+     {{100, 400, 800, 299}},
+     300,
+     {{900, 400, 400, 600}, {-300, 400, 400, 600}, {0, 699, 1000, 301}, {0, 0, 1000, 400}}},
+    {"LeftStripExactlyAsNarrowAsTheMinimum",
+     1000,
+     1000,
+     {{300, 0, 700, 1000}},
+     300,
+     {{0, 0, 300, 1000}}},
+    {"LeftStripOneUnitNarrower", 1000, 1000, {{299, 0, 701, 1000}}, 300, {{-300, 0, 599, 1000}}},
+    {"RightStripExactlyAsNarrowAsTheMinimum",
+     1000,
+     1000,
+     {{0, 0, 700, 1000}},
+     300,
+     {{700, 0, 300, 1000}}},
+    {"RightStripOneUnitNarrower", 1000, 1000, {{0, 0, 701, 1000}}, 300, {{701, 0, 599, 1000}}},
+    {"StripAtTheRightEdgeOfAPortraitPage",
+     1000,
+     1400,
+     {{0, 0, 900, 1400}},
+     300,
+     {{900, 0, 400, 1400}}},
+    {"StripAtTheBottomEdgeOfALandscapePage",
+     1400,
+     1000,
+     {{0, 0, 1400, 900}},
+     300,
+     {{0, 900, 1400, 400}}},
+    {"UpwardGrowthEndingOnTheLargestValue",
+     10,
+     100,
+     {},
+     kMax - 100,
+     {{-(kMax - 100), -(kMax - 100), kMax - 90, kMax}}},
+    {"UpwardGrowthOnePastTheLargestValue",
+     10,
+     100,
+     {},
+     kMax - 99,
+     {{-(kMax - 99), 0, kMax - 89, 100}}},
+    {"SidewaysGrowthEndingOnTheLargestValue",
+     100,
+     10,
+     {},
+     kMax - 100,
+     {{-(kMax - 100), -(kMax - 100), kMax, kMax - 90}}},
+    {"SidewaysGrowthOnePastTheLargestValue",
+     100,
+     10,
+     {},
+     kMax - 99,
+     {{0, -(kMax - 99), 100, kMax - 89}}},
+    // The left piece (0, 100, 5, 50) grows into the strip below it, which
+    // has itself grown off the page by the minimum.
+    {"GrowthIntoANeighbourEndingOnTheLargestValue",
+     10,
+     1000,
+     {{5, 100, 5, 50}},
+     kMax - 900,
+     {{-(kMax - 900), 100, kMax - 895, kMax},
+      {-(kMax - 900), 150, kMax - 890, kMax - 50},
+      {-(kMax - 900), -(kMax - 900), kMax - 890, kMax - 800}}},
+    {"GrowthIntoANeighbourOnePastTheLargestValue",
+     10,
+     1000,
+     {{5, 100, 5, 50}},
+     kMax - 899,
+     {{-(kMax - 899), 100, kMax - 894, 50},
+      {-(kMax - 899), 150, kMax - 889, kMax - 49},
+      {-(kMax - 899), -(kMax - 899), kMax - 889, kMax - 799}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Region, GrowthBounds, ::testing::ValuesIn(kGrowthCases),
+                         [](const auto& test) { return std::string(test.param.name); });
+
 TEST(Region, ShortageDuringCreationLeavesNothingBehind) {
   for (long failing = 1; failing <= 3; ++failing) {
     FailAllocationAfter(failing);
