@@ -15,7 +15,8 @@ namespace {
 // Pieces per cell that a new grid is sized for. Fewer cells cost less to
 // keep up when large pieces are split; more cells make shorter chains.
 constexpr double kPiecesPerCell = 2.0;
-// Keeps the cell table of a huge region within a few megabytes.
+// Keeps the cell table of a huge region under 32 MB: rounding cell sizes to
+// powers of two may double the count.
 constexpr double kMaxCells = 1 << 22;
 constexpr std::uint32_t kMinCapacity = 64;
 
