@@ -48,12 +48,12 @@
 
 namespace {
 
-using masking::HostErrorText;
-using masking::kUnmaskablePageText;
-using masking::MaskDocument;
 using coverage::Box;
 using coverage::BoxOf;
 using coverage::CoverageGrid;
+using masking::HostErrorText;
+using masking::kUnmaskablePageText;
+using masking::MaskDocument;
 
 struct ShownMessage {
   std::string text;

@@ -39,7 +39,6 @@
 
 namespace {
 
-using masking::MaskRegion;
 using coverage::Box;
 using coverage::BoxOf;
 using coverage::CoverageGrid;
