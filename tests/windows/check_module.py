@@ -11,8 +11,10 @@ the imports (xdwapi.dll by ordinal only, exactly the ordinals of the host API
 list; no MinGW runtime DLL), and the resources: dialog 3001 (a classic
 template, its Japanese caption and font, its controls' ids and texts), icon
 group 3000 and its image, the version record (from the generated version
-header), language 0x0411 throughout. Prints one line per failed check and a
-closing "N passed, M failed"; exits 1 on any failure.
+header), language 0x0411 throughout; and that no build time is stamped into
+the file header or the export directory (the release is reproducible).
+Prints one line per failed check and a closing "N passed, M failed"; exits 1
+on any failure.
 """
 
 import argparse
@@ -108,6 +110,7 @@ def check_exports(pe, exports, checks):
     directory = pe.DIRECTORY_ENTRY_EXPORT
     checks.equal(directory.name, b"Velumo.dll", "module name in the export directory")
     checks.equal(directory.struct.Base, 1, "ordinal base")
+    checks.equal(directory.struct.TimeDateStamp, 0, "time stamp of the export directory (no build time)")
     names = [(s.name.decode("ascii") if s.name else None, s.ordinal) for s in directory.symbols]
     checks.equal(sorted(names, key=lambda n: n[1]),
                  [(name, i + 1) for i, name in enumerate(exports)], "export names and ordinals")
@@ -277,6 +280,7 @@ def main():
     machine = {"i386": 0x14C, "amd64": 0x8664}[args.machine]
     checks.equal(hex(pe.FILE_HEADER.Machine), hex(machine), "machine")
     checks.check(pe.FILE_HEADER.Characteristics & 0x2000, "the file is a DLL")
+    checks.equal(pe.FILE_HEADER.TimeDateStamp, 0, "time stamp of the file header (no build time)")
     check_exports(pe, read_exports(args.exports), checks)
     check_imports(pe, read_host_ordinals(args.host_api), checks)
     check_resources(pe, read_version(args.version_header), checks)
