@@ -1,45 +1,83 @@
-# Velumo: entry points for developers and CI. `make demo` and `make test`
-# install whatever they miss with apt-get (as root) before they start.
+# Velumo: entry points for developers and CI. Every build tree is
+# build/<CMake preset> (CMakePresets.json). `make test`, what CI runs, is in turn:
+#
+#   deps           install the Debian packages of every target (VELUMO_NO_INSTALL=1: check)
+#   test-native    build/native: GoogleTest suites and the runner's contract test
+#   test-sanitize  build/sanitize: the same under AddressSanitizer and UBSan
+#   test-windows   build/win32: Velumo.dll, the product, and its structure check;
+#                  build/win32-clang: the module from clang, same check;
+#                  build/win64: the 64-bit test build, run under Wine in Xvfb
+#   fuzz-check     build/fuzz: every corpus input, then each fuzz target for 5 s
+#   memcheck       build/native again: the suites and the runner under valgrind
+#   lint           build/lint: clang build (warnings as errors) and its tests; clang-tidy
+#                  (build/lint's and build/win64's compile commands), cppcheck, clang-format
+#
+# Other targets. Each runs on its own, in a fresh clone too. Besides deps and test, only
+# demo installs packages; the others stop and name the Debian packages that are missing.
+#   make demo            installs the native packages, then masks examples/sample.json
+#                        with the console runner into demo-out/, with before/after pictures
+#   make check           the quick loop: test-native and test-sanitize
+#   make native          build build/native only; `make sanitize` likewise
+#   make bench           build/bench: every velumo_*bench* program it builds
+#   make dist            build/win-dist/velumo-<version>-win32.zip (mk/windows.mk)
+#   make windows-product | windows-clang | windows-testbuild   one Windows tree each
+#   make fuzz            each fuzz target for FUZZ_SECONDS (60); fuzz-replay, fuzz-build
+#   make test-hardening  fuzz-check, memcheck and lint (mk/hardening.mk)
+#   make coverage        line coverage of masking/ (build/coverage)
+#   make coverage-windows  line coverage of plugin/ by the Wine tests (build/win64-coverage)
+#   make about-box-png   docs/about-box.png from the last Wine test run
+#   make deps | deps-GROUP    install packages (mk/deps.mk); make clean removes build/, demo-out/
+#
+# Targets run one at a time (.NOTPARALLEL); each build uses JOBS cores.
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-.PHONY: all demo test test-native test-sanitize bench deps-native clean
+.NOTPARALLEL:
+.DEFAULT_GOAL := test
+.PHONY: all demo test check native test-native sanitize test-sanitize bench clean
 
 all: test
 
 include mk/deps.mk
+
+# build/<preset>/CMakeCache.txt: the tree of that preset, configured afresh
+# when a preset file changes (cmake --build re-runs CMake itself when a
+# CMakeLists.txt does).
+PRESET_FILES := CMakePresets.json cmake/common-presets.json cmake/windows-presets.json
+.PRECIOUS: build/%/CMakeCache.txt
+build/%/CMakeCache.txt: $(PRESET_FILES)
+	cmake --preset $* >/dev/null || { rm -f $@; exit 1; }
+	@touch $@
+
 include mk/windows.mk
 include mk/hardening.mk
 
+test: deps test-native test-sanitize test-windows fuzz-check memcheck lint
+	@echo "make test: all suites passed"
+
+check: test-native test-sanitize
+	@echo "make check: native and sanitizer suites passed"
+
 # --- native engine, stand-in host, runner and their tests -----------------
 
-build/native/CMakeCache.txt: | deps-native
-	cmake --preset native >/dev/null
-
-native: deps-native build/native/CMakeCache.txt
+native: need-native build/native/CMakeCache.txt
 	cmake --build --preset native -j $(JOBS)
 
 test-native: native
 	ctest --preset native -j $(JOBS)
 
-build/sanitize/CMakeCache.txt: | deps-native
-	cmake --preset sanitize >/dev/null
-
-test-sanitize: deps-native build/sanitize/CMakeCache.txt
+sanitize: need-native build/sanitize/CMakeCache.txt
 	cmake --build --preset sanitize -j $(JOBS)
-	ctest --preset sanitize -j $(JOBS)
 
-# The Windows builds come before the hardening checks so that clang-tidy
-# can lint plugin/ with the 64-bit build's compile commands.
-test: test-native test-sanitize test-windows test-hardening
-	@echo "make test: all suites passed"
+test-sanitize: sanitize
+	ctest --preset sanitize -j $(JOBS)
 
 # --- demo: mask the shipped sample with the console runner ----------------
 
 DEMO_OUT := demo-out
 
-demo: native
+demo: deps-native native
 	@mkdir -p $(DEMO_OUT)
 	cp examples/sample.json $(DEMO_OUT)/sample.json
 	build/native/runner/velumo render $(DEMO_OUT)/sample.json -o $(DEMO_OUT)/before.svg
@@ -50,10 +88,13 @@ demo: native
 
 # --- benchmarks ------------------------------------------------------------
 
-bench: deps-native deps-bench
-	cmake --preset bench >/dev/null
+# Every benchmark program of the tree, named velumo_*bench*, in turn.
+bench: need-native need-bench build/bench/CMakeCache.txt
 	cmake --build --preset bench -j $(JOBS)
-	build/bench/bench/velumo_bench
+	@programs=$$(find build/bench -path '*/CMakeFiles' -prune -o \
+	  -type f -perm -u+x -name 'velumo_*bench*' -print | sort); \
+	if [ -z "$$programs" ]; then echo "bench: no velumo_*bench* program in build/bench"; exit 1; fi; \
+	for p in $$programs; do echo "--- $$p"; $$p || exit 1; done
 
 clean:
 	rm -rf build $(DEMO_OUT)

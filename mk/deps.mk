@@ -1,22 +1,73 @@
-# Installs missing Debian packages, saying what it installs. Needs root.
-# $(call apt_need,package ...) installs those of the packages that are absent.
-define apt_need
-	@missing=""; for p in $(1); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
-	done; \
+# Debian packages: the one place that installs them. Included by the Makefile.
+#
+#   make deps           installs every package that any target needs and the
+#                       machine lacks, saying which (as root, with apt-get)
+#   make deps-GROUP     the same for one group below (`make demo` installs
+#                       the native group only)
+#
+# Every other target only checks the groups it needs (need-GROUP) and, when
+# a package is missing, stops and names it. With VELUMO_NO_INSTALL=1, `make
+# deps` (and so `make demo` and `make test`) checks too instead of installing.
+
+PACKAGES_native := g++ cmake make libgtest-dev nlohmann-json3-dev
+PACKAGES_bench := libbenchmark-dev
+PACKAGES_fuzz := clang-14 libclang-rt-14-dev libfuzzer-14-dev
+PACKAGES_memcheck := valgrind
+PACKAGES_lint := clang-14 clang-tidy clang-format cppcheck
+PACKAGES_coverage := clang-14 llvm-14
+# The Windows builds (g++ and clang for MinGW-w64), GoogleTest's sources for
+# the cross-built tests, pefile for the structure check, 64-bit Wine in Xvfb
+# with a Japanese locale and font, imagemagick for the about-box picture.
+PACKAGES_windows := cmake make clang-14 g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest \
+  nlohmann-json3-dev python3-pefile wine wine64 fonts-wine xvfb xauth locales fonts-ipafont-gothic \
+  imagemagick zip
+DEPS_GROUPS := native bench fuzz memcheck lint coverage windows
+PACKAGES_all := $(sort $(foreach g,$(DEPS_GROUPS),$(PACKAGES_$(g))))
+
+# $(call packages_missing,PACKAGES): a shell command that prints those of the
+# packages that are not installed.
+packages_missing = for p in $(1); do \
+  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q ' ok installed$$' || echo $$p; done | xargs
+
+# $(call packages_check,GROUP,PACKAGES): stops with their names if any is missing.
+define packages_check
+	@missing=$$($(call packages_missing,$(2))); \
 	if [ -n "$$missing" ]; then \
-	  echo "Installing missing packages:$$missing"; \
+	  echo "Missing Debian packages ($(1)): $$missing"; \
+	  echo "Install them with 'make deps' as root, or: apt-get install $$missing"; \
+	  exit 1; \
+	fi
+endef
+
+# $(call packages_install,GROUP,PACKAGES): installs the missing ones, saying
+# which; with VELUMO_NO_INSTALL=1, checks only.
+ifeq ($(VELUMO_NO_INSTALL),)
+define packages_install
+	@missing=$$($(call packages_missing,$(2))); \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" != 0 ]; then \
+	    echo "Missing Debian packages ($(1)): $$missing"; \
+	    echo "Installing them needs root: run 'make deps' as root, or: apt-get install $$missing"; \
+	    exit 1; \
+	  fi; \
+	  echo "Installing missing Debian packages ($(1)): $$missing"; \
 	  export DEBIAN_FRONTEND=noninteractive; \
 	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
 	fi
 endef
+else
+packages_install = $(packages_check)
+endif
 
-NATIVE_PACKAGES := g++ cmake make libgtest-dev nlohmann-json3-dev
-BENCH_PACKAGES := libbenchmark-dev
+.PHONY: deps
+deps:
+	$(call packages_install,all,$(PACKAGES_all))
 
-.PHONY: deps-native deps-bench
-deps-native:
-	$(call apt_need,$(NATIVE_PACKAGES))
-
-deps-bench:
-	$(call apt_need,$(BENCH_PACKAGES))
+define deps_group_rules
+.PHONY: deps-$(1) need-$(1)
+deps-$(1):
+	$$(call packages_install,$(1),$$(PACKAGES_$(1)))
+need-$(1):
+	$$(call packages_check,$(1),$$(PACKAGES_$(1)))
+endef
+$(foreach g,$(DEPS_GROUPS),$(eval $(call deps_group_rules,$(g))))

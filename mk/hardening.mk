@@ -1,47 +1,30 @@
 # Hardening: fuzzing, memory checking, static analysis and coverage.
 # Included by the top-level Makefile.
 #
-#   make test-hardening  what CI runs (part of make test): every fuzz corpus
-#                        replayed and a short run of each fuzz target, the
-#                        native tests under valgrind, and the linters
-#   make fuzz            each fuzz target in turn for FUZZ_SECONDS (60) and
-#                        its executions per second; new inputs are kept in
-#                        build/fuzz/corpus/, crashes in build/fuzz/artifacts/
+#   make test-hardening  fuzz-check, memcheck and lint (all three are part of
+#                        make test)
+#   make fuzz            build/fuzz: each fuzz target in turn for FUZZ_SECONDS
+#                        (60) and its executions per second; new inputs are
+#                        kept in build/fuzz/corpus/, crashes in build/fuzz/artifacts/
 #   make fuzz-check      the corpus replays and FUZZ_CHECK_SECONDS (5) per target
-#   make memcheck        the native test suite (GoogleTest binaries and the
-#                        runner's contract test) under valgrind memcheck
-#   make lint            the native tree built with clang (warnings as errors)
-#                        and tested, clang-tidy, cppcheck and clang-format
-#   make coverage        line coverage of masking/ and of the module's portable
-#                        caption logic by the native test suite
+#   make memcheck        the native test suite of build/native (GoogleTest
+#                        binaries and the runner's contract test) under
+#                        valgrind memcheck
+#   make lint            build/lint: the native tree built with clang (warnings
+#                        as errors) and tested; clang-tidy, with build/win64's
+#                        compile commands for plugin/; cppcheck; clang-format
+#   make coverage        build/coverage: line coverage of masking/ and of the
+#                        module's portable caption logic by the native suite
 #
 # A failing fuzz input is replayed with build/fuzz/velumo_fuzz_<target> FILE
 # (the check that failed is printed). Once fixed, the input is copied into
 # tests/fuzz/corpus/<target>/ as a regression input, which every replay then
 # runs; tests/fuzz/make_seeds.py writes the hand-made seeds there.
 
-FUZZ_PACKAGES := clang-14 libclang-rt-14-dev libfuzzer-14-dev
-MEMCHECK_PACKAGES := valgrind
-LINT_PACKAGES := clang-14 clang-tidy clang-format cppcheck
-COVERAGE_PACKAGES := clang-14 llvm-14
-
-.PHONY: test-hardening deps-fuzz deps-memcheck deps-lint deps-coverage \
-  fuzz-build fuzz-replay fuzz-check fuzz memcheck lint coverage
+.PHONY: test-hardening fuzz-build fuzz-replay fuzz-check fuzz memcheck lint coverage
 
 test-hardening: fuzz-check memcheck lint
 	@echo "test-hardening: fuzzing, memcheck and lint passed"
-
-deps-fuzz:
-	$(call apt_need,$(FUZZ_PACKAGES))
-
-deps-memcheck:
-	$(call apt_need,$(MEMCHECK_PACKAGES))
-
-deps-lint:
-	$(call apt_need,$(LINT_PACKAGES))
-
-deps-coverage:
-	$(call apt_need,$(COVERAGE_PACKAGES))
 
 # --- fuzzing -----------------------------------------------------------------
 
@@ -55,9 +38,8 @@ FUZZ_FLAGS_region := -max_len=256
 FUZZ_FLAGS_document := -max_len=2048
 FUZZ_FLAGS_reader := -max_len=16384 -dict=tests/fuzz/reader.dict
 
-fuzz-build: deps-native deps-fuzz
-	cmake -S tests/fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+fuzz-build: need-native need-fuzz build/fuzz/CMakeCache.txt
+	cmake --build --preset fuzz -j $(JOBS)
 
 # Runs every input of the repository's corpus once: seeds and the inputs of
 # crashes fixed before.
@@ -99,16 +81,17 @@ fuzz: fuzz-replay
 
 # --- valgrind memcheck over the native test suite ------------------------------
 
-MEMCHECK_BUILD := build/memcheck
-MEMCHECK_LOGS := $(MEMCHECK_BUILD)/valgrind
+# The programs of the native tree (build/native), run again under valgrind.
+MEMCHECK_BUILD := build/native
+MEMCHECK_LOGS := $(MEMCHECK_BUILD)/memcheck
 VALGRIND := valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
   --show-leak-kinds=definite,indirect
 
-memcheck: deps-native deps-memcheck
-	cmake -S . -B $(MEMCHECK_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUMO_WERROR=ON >/dev/null
-	cmake --build $(MEMCHECK_BUILD) -j $(JOBS)
+memcheck: need-memcheck native
 	@rm -rf $(MEMCHECK_LOGS) && mkdir -p $(MEMCHECK_LOGS)
-	@for t in $$(find $(MEMCHECK_BUILD)/tests -maxdepth 1 -type f -name 'velumo_*_test' -perm -u+x | sort); do \
+	@tests=$$(find $(MEMCHECK_BUILD)/tests -maxdepth 1 -type f -name 'velumo_*_test' -perm -u+x | sort); \
+	if [ -z "$$tests" ]; then echo "memcheck: no velumo_*_test program in $(MEMCHECK_BUILD)/tests"; exit 1; fi; \
+	for t in $$tests; do \
 	  name=$$(basename $$t); \
 	  if $(VALGRIND) --log-file=$(MEMCHECK_LOGS)/$$name.%p.log $$t --gtest_brief=1 >$(MEMCHECK_LOGS)/$$name.out 2>&1; then \
 	    echo "memcheck $$name: $$(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' $(MEMCHECK_LOGS)/$$name.out)"; \
@@ -117,8 +100,8 @@ memcheck: deps-native deps-memcheck
 	done
 	@{ echo '#!/bin/sh'; \
 	   echo 'exec $(VALGRIND) --log-file=$(CURDIR)/$(MEMCHECK_LOGS)/velumo.%p.log $(CURDIR)/$(MEMCHECK_BUILD)/runner/velumo "$$@"'; \
-	 } >$(MEMCHECK_BUILD)/velumo-under-valgrind && chmod +x $(MEMCHECK_BUILD)/velumo-under-valgrind
-	@if tests/runner_test.sh $(MEMCHECK_BUILD)/velumo-under-valgrind examples >$(MEMCHECK_LOGS)/runner.out 2>&1; then \
+	 } >$(MEMCHECK_LOGS)/velumo-under-valgrind && chmod +x $(MEMCHECK_LOGS)/velumo-under-valgrind
+	@if tests/runner_test.sh $(MEMCHECK_LOGS)/velumo-under-valgrind examples >$(MEMCHECK_LOGS)/runner.out 2>&1; then \
 	  echo "memcheck velumo (runner contract): $$(tail -n 1 $(MEMCHECK_LOGS)/runner.out)"; \
 	else cat $(MEMCHECK_LOGS)/runner.out; echo "memcheck velumo: FAILED (logs in $(MEMCHECK_LOGS))"; exit 1; fi
 	@bad=$$(grep -L 'ERROR SUMMARY: 0 errors' $(MEMCHECK_LOGS)/*.log); \
@@ -131,35 +114,43 @@ memcheck: deps-native deps-memcheck
 
 LINT_BUILD := build/lint
 LINT_TIDY_SOURCES := $(sort $(wildcard masking/*.cpp hostsim/*.cpp runner/*.cpp))
+LINT_TIDY_PLUGIN_SOURCES := $(sort $(wildcard plugin/*.cpp))
 LINT_FORMAT_FILES := $(sort $(wildcard hostapi/*.h masking/*.h masking/*.cpp hostsim/*.h hostsim/*.cpp \
   runner/*.h runner/*.cpp plugin/*.h plugin/*.cpp tests/*.cpp tests/support/*.h \
   tests/support/*.cpp tests/fuzz/*.h tests/fuzz/*.cpp bench/*.cpp))
 # plugin/ is linted with the compile commands of the 64-bit Windows test
-# build, when one exists: clang-tidy then reads it as MinGW code, with MinGW's
-# libstdc++ and Windows headers (and clang's own compiler headers).
-LINT_WIN_BUILD := build/win-x86_64
+# build (configuring build/win64 is enough): clang-tidy then reads it as MinGW
+# code, with MinGW's libstdc++ and Windows headers (and clang's own compiler
+# headers).
+LINT_WIN_BUILD := build/win64
 LINT_MINGW_INCLUDES = $(shell echo | x86_64-w64-mingw32-g++ -xc++ -E -v - 2>&1 | \
   sed -n '/^\#include <\.\.\.>/,/^End of search/p' | grep '^ /' | grep -vE '/gcc/[^/]+/[^/]+/include(-fixed)?$$')
 CPPCHECK_FLAGS := -q --std=c++17 --language=c++ --enable=warning,style,performance,portability \
   --inline-suppr --error-exitcode=1 -I . --suppress=missingIncludeSystem --suppress=useStlAlgorithm
 
-lint: deps-native deps-lint
-	cmake -S . -B $(LINT_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=Debug \
-	  -DVELUMO_WERROR=ON >/dev/null
-	cmake --build $(LINT_BUILD) -j $(JOBS)
-	ctest --test-dir $(LINT_BUILD) -j $(JOBS) --output-on-failure >$(LINT_BUILD)/ctest.log || \
+# $(call lint_in_database,BUILD,SOURCES): stops unless every source has its
+# own compile command in BUILD (clang-tidy would otherwise guess one).
+define lint_in_database
+	@for f in $(2); do grep -q "\"file\": \"$(CURDIR)/$$f\"" $(1)/compile_commands.json || \
+	  { echo "lint: $$f has no compile command in $(1)/compile_commands.json"; exit 1; }; done
+endef
+
+lint: need-native need-lint need-windows build/lint/CMakeCache.txt $(LINT_WIN_BUILD)/CMakeCache.txt
+	cmake --build --preset lint -j $(JOBS)
+	ctest --preset lint -j $(JOBS) >$(LINT_BUILD)/ctest.log || \
 	  { grep -A20 -E 'Failure|\*\*\*' $(LINT_BUILD)/ctest.log | head -n 80; exit 1; }
 	@echo "lint: clang++-14 builds the native tree with warnings as errors, and its tests pass"
+	$(call lint_in_database,$(LINT_BUILD),$(LINT_TIDY_SOURCES))
 	@set -o pipefail; printf '%s\n' $(LINT_TIDY_SOURCES) | \
 	  xargs -P $(JOBS) -n 1 clang-tidy -p $(LINT_BUILD) --quiet 2>&1 | { grep -v 'warnings generated' || true; }
 	@echo "lint: clang-tidy clean on masking/, hostsim/, runner/"
-	@if [ -f $(LINT_WIN_BUILD)/compile_commands.json ] && command -v x86_64-w64-mingw32-g++ >/dev/null; then \
-	  set -o pipefail; printf '%s\n' plugin/*.cpp | xargs -P $(JOBS) -n 1 clang-tidy -p $(LINT_WIN_BUILD) --quiet \
+	$(call lint_in_database,$(LINT_WIN_BUILD),$(LINT_TIDY_PLUGIN_SOURCES))
+	@set -o pipefail; printf '%s\n' $(LINT_TIDY_PLUGIN_SOURCES) | \
+	  xargs -P $(JOBS) -n 1 clang-tidy -p $(LINT_WIN_BUILD) --quiet \
 	    --extra-arg-before=--target=x86_64-w64-mingw32 \
 	    $(foreach d,$(LINT_MINGW_INCLUDES),--extra-arg=-isystem$(abspath $(d))) 2>&1 | \
-	    { grep -v 'warnings generated' || true; } || exit 1; \
-	  echo "lint: clang-tidy clean on plugin/ (MinGW compile commands of $(LINT_WIN_BUILD))"; \
-	else echo "lint: no $(LINT_WIN_BUILD) build: plugin/ is linted by cppcheck only"; fi
+	  { grep -v 'warnings generated' || true; }
+	@echo "lint: clang-tidy clean on plugin/ (MinGW compile commands of $(LINT_WIN_BUILD))"
 	cppcheck $(CPPCHECK_FLAGS) masking hostsim runner plugin
 	@echo "lint: cppcheck clean on masking/, hostsim/, runner/, plugin/"
 	clang-format --dry-run --Werror $(LINT_FORMAT_FILES)
@@ -168,15 +159,13 @@ lint: deps-native deps-lint
 # --- coverage ----------------------------------------------------------------
 
 COVERAGE_BUILD := build/coverage
-COVERAGE_FLAGS := -fprofile-instr-generate -fcoverage-mapping
 
-coverage: deps-native deps-coverage
-	cmake -S . -B $(COVERAGE_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=Debug \
-	  "-DCMAKE_CXX_FLAGS=$(COVERAGE_FLAGS)" "-DCMAKE_EXE_LINKER_FLAGS=$(COVERAGE_FLAGS)" >/dev/null
-	LLVM_PROFILE_FILE=$(CURDIR)/$(COVERAGE_BUILD)/discovery/%p.profraw cmake --build $(COVERAGE_BUILD) -j $(JOBS)
+coverage: need-native need-coverage build/coverage/CMakeCache.txt
+	LLVM_PROFILE_FILE=$(CURDIR)/$(COVERAGE_BUILD)/discovery/%p.profraw cmake --build --preset coverage -j $(JOBS)
 	@rm -rf $(COVERAGE_BUILD)/profiles
 	LLVM_PROFILE_FILE=$(CURDIR)/$(COVERAGE_BUILD)/profiles/%p.profraw \
-	  ctest --test-dir $(COVERAGE_BUILD) -j $(JOBS) --output-on-failure >$(COVERAGE_BUILD)/ctest.log
+	  ctest --preset coverage -j $(JOBS) >$(COVERAGE_BUILD)/ctest.log || \
+	  { grep -A20 -E 'Failure|\*\*\*' $(COVERAGE_BUILD)/ctest.log | head -n 80; exit 1; }
 	llvm-profdata-14 merge -sparse -o $(COVERAGE_BUILD)/suite.profdata $(COVERAGE_BUILD)/profiles/*.profraw
 	@objects=$$(find $(COVERAGE_BUILD)/tests $(COVERAGE_BUILD)/runner -maxdepth 1 -type f -perm -u+x \
 	  -name 'velumo*' | sort | sed '2,$$s/^/-object=/'); \

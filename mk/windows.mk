@@ -1,11 +1,14 @@
 # Windows module: Velumo.dll (32-bit, the product), its 64-bit test build run
 # under Wine, and the distribution zip. Included by the top-level Makefile.
 #
-#   make test-windows   build both, check the product's structure, run the
-#                       module under 64-bit Wine (in Xvfb)
-#   make dist           the zip for users: 32-bit Velumo.dll, read-me files
-#                       (Japanese, English) and SHA-256 checksums
-#   make about-box-png  refresh docs/about-box.png from the last test run
+#   make windows-product   build/win32: the product, and the pefile check of
+#                          its exports, imports and resources
+#   make windows-clang     build/win32-clang: the module from clang, same check
+#   make windows-testbuild build/win64: the same sources for 64-bit Windows
+#   make test-windows      all three, then the module under 64-bit Wine (in Xvfb)
+#   make dist              the zip for users: 32-bit Velumo.dll, read-me files
+#                          (Japanese, English) and SHA-256 checksums
+#   make about-box-png     refresh docs/about-box.png from the last test run
 #   make coverage-windows  line coverage of plugin/ by the Wine tests
 #
 # The kernel here cannot run 32-bit programs (and wine32 must never be
@@ -13,12 +16,8 @@
 # checked structurally and its behaviour is tested on the 64-bit build of the
 # very same sources.
 
-WINDOWS_PACKAGES := cmake make clang-14 g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest \
-  nlohmann-json3-dev python3-pefile wine wine64 fonts-wine xvfb xauth locales \
-  fonts-ipafont-gothic imagemagick zip
-
-WIN32_BUILD := build/win-i686
-WIN64_BUILD := build/win-x86_64
+WIN32_BUILD := build/win32
+WIN64_BUILD := build/win64
 DIST_BUILD := build/win-dist
 # The version comes from the product build's generated header (expanded once
 # that build exists).
@@ -26,39 +25,31 @@ DIST_NAME = velumo-$(shell sed -n 's/^\#define VELUMO_VERSION_TEXT "\(.*\)"/\1/p
   $(WIN32_BUILD)/generated/velumo_version.h)-win32
 XVFB_RUN := xvfb-run -a -s "-screen 0 1024x768x24"
 
-.PHONY: deps-windows windows-product windows-clang windows-testbuild test-windows dist about-box-png \
-  coverage-windows
+.PHONY: windows-product windows-clang windows-testbuild test-windows dist about-box-png coverage-windows
 
-deps-windows:
-	$(call apt_need,$(WINDOWS_PACKAGES))
-
-# The product, and the pefile check of its exports, imports and resources.
-windows-product: deps-windows
-	cmake --preset win32 >/dev/null
+windows-product: need-windows build/win32/CMakeCache.txt
 	cmake --build --preset win32 -j $(JOBS)
 	ctest --preset win32
 
 # The same module from a second compiler (clang with the MinGW libraries): it
 # must build without a warning and pass the same structure check. Only the
 # module is built; the Wine tests run on the g++ build.
-windows-clang: deps-windows
-	cmake --preset win32-clang >/dev/null
+windows-clang: need-windows build/win32-clang/CMakeCache.txt
 	cmake --build --preset win32-clang -j $(JOBS)
 	ctest --preset win32-clang
 
-windows-testbuild: deps-windows
-	cmake --preset win64 >/dev/null
+windows-testbuild: need-windows build/win64/CMakeCache.txt
 	cmake --build --preset win64 -j $(JOBS)
 
-# ctest makes a fresh Wine prefix (and Japanese locale) in $(WIN64_BUILD)
-# first; the Wine tests then take turns on one X display.
+# ctest makes a fresh Wine prefix (and Japanese locale) in build/win64 first;
+# the Wine tests then take turns on one X display.
 test-windows: windows-product windows-clang windows-testbuild
 	$(XVFB_RUN) ctest --preset win64 -j $(JOBS)
 
 # The read-mes go in as Windows text (CRLF): the Japanese one in code page
 # 932, the English one (which quotes the Japanese messages) in UTF-8 with a
 # byte order mark; the file dates are fixed so that the zip depends on the contents alone.
-dist: windows-product
+dist: need-windows windows-product
 	rm -rf $(DIST_BUILD)/$(DIST_NAME) $(DIST_BUILD)/$(DIST_NAME).zip
 	mkdir -p $(DIST_BUILD)/$(DIST_NAME)
 	cp $(WIN32_BUILD)/plugin/Velumo.dll $(DIST_BUILD)/$(DIST_NAME)/
@@ -71,7 +62,7 @@ dist: windows-product
 	@cat $(DIST_BUILD)/$(DIST_NAME)/SHA256SUMS.txt $(DIST_BUILD)/$(DIST_NAME).zip.sha256
 
 # The about-box test saves a screenshot of the open box as a BMP.
-about-box-png:
+about-box-png: need-windows
 	@test -f $(WIN64_BUILD)/tests/windows/about-box.bmp || { echo "run make test-windows first"; exit 1; }
 	mkdir -p docs
 	convert $(WIN64_BUILD)/tests/windows/about-box.bmp -strip docs/about-box.png
@@ -79,16 +70,13 @@ about-box-png:
 # Line coverage of plugin/ by the Wine tests: the 64-bit test build with gcov
 # instrumentation (the counters land beside the objects through Wine's Z:
 # drive), summed over the module's own sources.
-WINCOV_BUILD := build/win-coverage
-WINCOV_LINK := -static -static-libgcc -static-libstdc++ --coverage
+WINCOV_BUILD := build/win64-coverage
 
-coverage-windows: deps-windows
-	cmake -S . -B $(WINCOV_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
-	  -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS=--coverage -O0" \
-	  "-DCMAKE_SHARED_LINKER_FLAGS=$(WINCOV_LINK)" "-DCMAKE_EXE_LINKER_FLAGS=$(WINCOV_LINK)" >/dev/null
-	cmake --build $(WINCOV_BUILD) -j $(JOBS)
+coverage-windows: need-windows build/win64-coverage/CMakeCache.txt
+	cmake --build --preset win64-coverage -j $(JOBS)
 	find $(WINCOV_BUILD) -name '*.gcda' -delete
-	cd $(WINCOV_BUILD) && $(XVFB_RUN) ctest -j $(JOBS) >ctest.log || { cat ctest.log; exit 1; }
+	$(XVFB_RUN) ctest --preset win64-coverage -j $(JOBS) >$(WINCOV_BUILD)/ctest.log || \
+	  { cat $(WINCOV_BUILD)/ctest.log; exit 1; }
 	@cd $(WINCOV_BUILD)/plugin/CMakeFiles/velumo_plugin.dir && \
 	x86_64-w64-mingw32-gcov -n *.gcda 2>/dev/null | awk ' \
 	  /^File / { file = $$2; gsub(/\x27/, "", file); next } \
