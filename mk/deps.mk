@@ -20,8 +20,11 @@ PACKAGES_coverage := clang-14 llvm-14
 # with a Japanese locale and font, imagemagick for the about-box picture.
 PACKAGES_windows := cmake make clang-14 g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest \
   nlohmann-json3-dev python3-pefile wine wine64 fonts-wine xvfb xauth locales fonts-ipafont-gothic \
-  imagemagick zip
-DEPS_GROUPS := native bench fuzz memcheck lint coverage windows
+  imagemagick
+# Packing and reproducing the release.
+PACKAGES_release := git zip
+
+DEPS_GROUPS := native bench fuzz memcheck lint coverage windows release
 PACKAGES_all := $(sort $(foreach g,$(DEPS_GROUPS),$(PACKAGES_$(g))))
 
 # $(call packages_missing,PACKAGES): a shell command that prints those of the

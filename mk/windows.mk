@@ -1,13 +1,12 @@
-# Windows module: Velumo.dll (32-bit, the product), its 64-bit test build run
-# under Wine, and the distribution zip. Included by the top-level Makefile.
+# Windows module: Velumo.dll (32-bit, the product) and its 64-bit test build
+# run under Wine. Included by the top-level Makefile; the release (the dist
+# zip and its checks) is in mk/release.mk.
 #
 #   make windows-product   build/win32: the product, and the pefile check of
 #                          its exports, imports and resources
 #   make windows-clang     build/win32-clang: the module from clang, same check
 #   make windows-testbuild build/win64: the same sources for 64-bit Windows
 #   make test-windows      all three, then the module under 64-bit Wine (in Xvfb)
-#   make dist              the zip for users: 32-bit Velumo.dll, read-me files
-#                          (Japanese, English) and SHA-256 checksums
 #   make about-box-png     refresh docs/about-box.png from the last test run
 #   make coverage-windows  line coverage of plugin/ by the Wine tests
 #
@@ -18,14 +17,9 @@
 
 WIN32_BUILD := build/win32
 WIN64_BUILD := build/win64
-DIST_BUILD := build/win-dist
-# The version comes from the product build's generated header (expanded once
-# that build exists).
-DIST_NAME = velumo-$(shell sed -n 's/^\#define VELUMO_VERSION_TEXT "\(.*\)"/\1/p' \
-  $(WIN32_BUILD)/generated/velumo_version.h)-win32
 XVFB_RUN := xvfb-run -a -s "-screen 0 1024x768x24"
 
-.PHONY: windows-product windows-clang windows-testbuild test-windows dist about-box-png coverage-windows
+.PHONY: windows-product windows-clang windows-testbuild test-windows about-box-png coverage-windows
 
 windows-product: need-windows build/win32/CMakeCache.txt
 	cmake --build --preset win32 -j $(JOBS)
@@ -45,21 +39,6 @@ windows-testbuild: need-windows build/win64/CMakeCache.txt
 # the Wine tests then take turns on one X display.
 test-windows: windows-product windows-clang windows-testbuild
 	$(XVFB_RUN) ctest --preset win64 -j $(JOBS)
-
-# The read-mes go in as Windows text (CRLF): the Japanese one in code page
-# 932, the English one (which quotes the Japanese messages) in UTF-8 with a
-# byte order mark; the file dates are fixed so that the zip depends on the contents alone.
-dist: need-windows windows-product
-	rm -rf $(DIST_BUILD)/$(DIST_NAME) $(DIST_BUILD)/$(DIST_NAME).zip
-	mkdir -p $(DIST_BUILD)/$(DIST_NAME)
-	cp $(WIN32_BUILD)/plugin/Velumo.dll $(DIST_BUILD)/$(DIST_NAME)/
-	sed 's/$$/\r/' dist/README-ja.txt | iconv -f UTF-8 -t CP932 > $(DIST_BUILD)/$(DIST_NAME)/README-ja.txt
-	{ printf '\357\273\277'; sed 's/$$/\r/' dist/README-en.txt; } > $(DIST_BUILD)/$(DIST_NAME)/README-en.txt
-	cd $(DIST_BUILD)/$(DIST_NAME) && sha256sum Velumo.dll README-ja.txt README-en.txt > SHA256SUMS.txt
-	touch -d @0 $(DIST_BUILD)/$(DIST_NAME) $(DIST_BUILD)/$(DIST_NAME)/*
-	cd $(DIST_BUILD) && zip -X -q -r $(DIST_NAME).zip $(DIST_NAME) && sha256sum $(DIST_NAME).zip > $(DIST_NAME).zip.sha256
-	@echo "Distribution: $(DIST_BUILD)/$(DIST_NAME).zip"
-	@cat $(DIST_BUILD)/$(DIST_NAME)/SHA256SUMS.txt $(DIST_BUILD)/$(DIST_NAME).zip.sha256
 
 # The about-box test saves a screenshot of the open box as a BMP.
 about-box-png: need-windows
