@@ -12,7 +12,8 @@
 #   lint           build/lint: clang build (warnings as errors) and its tests; clang-tidy
 #                  (build/lint's and build/win64's compile commands), cppcheck, clang-format
 #   test-release   build/win32 against the SHA-256 in README.md; two fresh copies in
-#                  build/reproduce/ give the same DLL and zip
+#                  build/reproduce/ give the same DLL and zip; build/sign-test: a signed
+#                  zip verifies and a tampered copy does not
 #
 # Other targets. Each runs on its own, in a fresh clone too. Besides deps and test, only
 # demo installs packages; the others stop and name the Debian packages that are missing.
@@ -21,14 +22,15 @@
 #   make check           the quick loop: test-native and test-sanitize
 #   make native          build build/native only; `make sanitize` likewise
 #   make bench           build/bench: every velumo_*bench* program it builds
-#   make dist            build/win-dist/velumo-<version>-win32.zip (mk/release.mk)
+#   make dist            build/win-dist/velumo-<version>-win32.zip; signed with
+#                        SIGN_CERT=cert.pem SIGN_KEY=key.pem (see mk/release.mk)
 #   make windows-product | windows-clang | windows-testbuild   one Windows tree each
 #   make fuzz            each fuzz target for FUZZ_SECONDS (60); fuzz-replay, fuzz-build
 #   make test-hardening  fuzz-check, memcheck and lint (mk/hardening.mk)
 #   make coverage        line coverage of masking/ (build/coverage)
 #   make coverage-windows  line coverage of plugin/ by the Wine tests (build/win64-coverage)
 #   make about-box-png   docs/about-box.png from the last Wine test run
-#   make reproduce | check-release-hash   the parts of test-release
+#   make reproduce | check-release-hash | test-signing   the parts of test-release
 #   make update-release-hash  writes the SHA-256 of build/win32's Velumo.dll into README.md
 #   make deps | deps-GROUP    install packages (mk/deps.mk); make clean removes build/, demo-out/
 #

@@ -21,8 +21,8 @@ PACKAGES_coverage := clang-14 llvm-14
 PACKAGES_windows := cmake make clang-14 g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest \
   nlohmann-json3-dev python3-pefile wine wine64 fonts-wine xvfb xauth locales fonts-ipafont-gothic \
   imagemagick
-# Packing and reproducing the release.
-PACKAGES_release := git zip
+# Packing, reproducing and signing the release.
+PACKAGES_release := git zip unzip openssl osslsigncode
 
 DEPS_GROUPS := native bench fuzz memcheck lint coverage windows release
 PACKAGES_all := $(sort $(foreach g,$(DEPS_GROUPS),$(PACKAGES_$(g))))

@@ -1,11 +1,18 @@
-# The release: the zip for users and its reproducibility.
+# The release: the zip for users, its reproducibility and its signature.
 # Included by the top-level Makefile.
 #
 #   make dist                the zip for users in build/win-dist/: 32-bit
 #                            Velumo.dll, read-me files (Japanese, English) and
 #                            SHA-256 checksums, byte for byte the same from
 #                            every clean build of the same sources
-#   make test-release        the two checks below (part of make test)
+#   make dist SIGN_CERT=cert.pem SIGN_KEY=key.pem
+#                            the same with Velumo.dll signed (Authenticode,
+#                            osslsigncode, no timestamp) and the signature
+#                            verified before packing. SIGN_CA (default:
+#                            SIGN_CERT) holds the root the verification
+#                            trusts, SIGN_PASS_FILE the key's passphrase if
+#                            it has one, SIGN_VERIFY_FLAGS more verify options
+#   make test-release        the three checks below (part of make test)
 #   make check-release-hash  build/win32's Velumo.dll has the SHA-256 that
 #                            README.md states
 #   make update-release-hash writes that SHA-256 into README.md
@@ -14,6 +21,10 @@
 #                            different umask, time zone, locale and
 #                            SOURCE_DATE_EPOCH, give the same DLL (also the
 #                            same as build/win32's) and the same zip
+#   make test-signing        a throwaway self-signed certificate signs a zip
+#                            (make dist SIGN_CERT=... SIGN_KEY=...), whose
+#                            DLL verifies; an unsigned, a tampered and a
+#                            foreign-signed copy are rejected
 
 DIST_BUILD ?= build/win-dist
 # The version comes from the product build's generated header (expanded once
@@ -26,7 +37,10 @@ DIST_FILES := Velumo.dll README-ja.txt README-en.txt SHA256SUMS.txt
 # hold, so that it reads as no date at all rather than a build time.
 DIST_FILE_DATE := 1980-01-01 00:00:00
 
-.PHONY: dist test-release check-release-hash update-release-hash reproduce
+SIGN_CA ?= $(SIGN_CERT)
+SIGN_DESCRIPTION := Velumo plugin DLL for DocuWorks
+
+.PHONY: dist test-release check-release-hash update-release-hash reproduce test-signing
 
 # The read-mes go in as Windows text (CRLF): the Japanese one in code page
 # 932, the English one (which quotes the Japanese messages) in UTF-8 with a
@@ -34,9 +48,23 @@ DIST_FILE_DATE := 1980-01-01 00:00:00
 # and zip keeps no owner or extra time stamps (-X), so that the zip depends
 # on the contents alone.
 dist: need-release windows-product
+ifneq ($(SIGN_CERT)$(SIGN_KEY),)
+	@if [ -z "$(SIGN_CERT)" ] || [ -z "$(SIGN_KEY)" ]; then \
+	  echo "dist: signing needs both SIGN_CERT (certificate, PEM) and SIGN_KEY (private key, PEM)"; exit 1; fi
+endif
 	rm -rf $(DIST_DIR) $(DIST_DIR).zip $(DIST_DIR).zip.sha256
 	mkdir -p $(DIST_DIR)
+ifeq ($(SIGN_CERT),)
 	cp $(WIN32_BUILD)/plugin/Velumo.dll $(DIST_DIR)/Velumo.dll
+else
+	osslsigncode sign -certs $(SIGN_CERT) -key $(SIGN_KEY) $(if $(SIGN_PASS_FILE),-readpass $(SIGN_PASS_FILE)) \
+	  -h sha256 -n "$(SIGN_DESCRIPTION)" -in $(WIN32_BUILD)/plugin/Velumo.dll -out $(DIST_DIR)/Velumo.dll >/dev/null
+	@osslsigncode verify -in $(DIST_DIR)/Velumo.dll -CAfile $(SIGN_CA) $(SIGN_VERIFY_FLAGS) \
+	  >$(DIST_BUILD)/verify.log 2>&1 || { cat $(DIST_BUILD)/verify.log; \
+	  echo "dist: the signed Velumo.dll does not verify against $(SIGN_CA)"; exit 1; }
+	@echo "dist: Velumo.dll signed by $$(openssl x509 -noout -subject -in $(SIGN_CERT) | sed 's/^subject=//')," \
+	  "and its signature verifies against $(SIGN_CA)"
+endif
 	sed 's/$$/\r/' dist/README-ja.txt | iconv -f UTF-8 -t CP932 > $(DIST_DIR)/README-ja.txt
 	{ printf '\357\273\277'; sed 's/$$/\r/' dist/README-en.txt; } > $(DIST_DIR)/README-en.txt
 	cd $(DIST_DIR) && sha256sum Velumo.dll README-ja.txt README-en.txt > SHA256SUMS.txt
@@ -48,8 +76,8 @@ dist: need-release windows-product
 	@echo "Distribution: $(DIST_DIR).zip"
 	@cat $(DIST_DIR)/SHA256SUMS.txt $(DIST_DIR).zip.sha256
 
-test-release: check-release-hash reproduce
-	@echo "test-release: README's SHA-256 and reproducible build checked"
+test-release: check-release-hash reproduce test-signing
+	@echo "test-release: README's SHA-256, reproducible build and signing checked"
 
 # --- the SHA-256 that README.md states -------------------------------------
 
@@ -92,3 +120,17 @@ REPRODUCE_BUILD := build/reproduce
 
 reproduce: need-release windows-product
 	MAKE="$(MAKE)" JOBS=$(JOBS) tests/release/reproduce.sh $(REPRODUCE_BUILD) $(WIN32_BUILD)/plugin/Velumo.dll
+
+# --- signing -----------------------------------------------------------------
+
+SIGN_TEST := build/sign-test
+
+test-signing: need-release windows-product
+	@rm -rf $(SIGN_TEST) && mkdir -p $(SIGN_TEST)
+	openssl req -x509 -newkey rsa:3072 -nodes -sha256 -days 2 -subj "/CN=Velumo throwaway test signer" \
+	  -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+	  -keyout $(SIGN_TEST)/key.pem -out $(SIGN_TEST)/cert.pem 2>/dev/null
+	$(MAKE) --no-print-directory dist DIST_BUILD=$(SIGN_TEST)/dist \
+	  SIGN_CERT=$(SIGN_TEST)/cert.pem SIGN_KEY=$(SIGN_TEST)/key.pem
+	tests/release/check_signature.sh $(SIGN_TEST)/dist/$(DIST_NAME).zip $(SIGN_TEST)/cert.pem \
+	  $(WIN32_BUILD)/plugin/Velumo.dll
