@@ -17,6 +17,10 @@
 
 void masking::ShowMessage(const char*) {}
 
+using masking::MaskDocument;
+using masking::MaskPiece;
+using masking::MaskRegion;
+
 namespace {
 
 using masking::MaskPiece;
