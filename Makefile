@@ -4,6 +4,7 @@
 #   deps           install the Debian packages of every target (VELUMO_NO_INSTALL=1: check)
 #   test-native    build/native: GoogleTest suites and the runner's contract test
 #   test-sanitize  build/sanitize: the same under AddressSanitizer and UBSan
+#   bench-build    build/bench: the benchmark programs compile (make bench runs them)
 #   test-windows   build/win32: Velumo.dll, the product, and its structure check;
 #                  build/win32-clang: the module from clang, same check;
 #                  build/win64: the 64-bit test build, run under Wine in Xvfb
@@ -41,7 +42,7 @@ JOBS ?= $(shell nproc)
 
 .NOTPARALLEL:
 .DEFAULT_GOAL := test
-.PHONY: all demo test check native test-native sanitize test-sanitize bench clean
+.PHONY: all demo test check native test-native sanitize test-sanitize bench-build bench clean
 
 all: test
 
@@ -60,7 +61,7 @@ include mk/windows.mk
 include mk/hardening.mk
 include mk/release.mk
 
-test: deps test-native test-sanitize test-windows fuzz-check memcheck lint test-release
+test: deps test-native test-sanitize bench-build test-windows fuzz-check memcheck lint test-release
 	@echo "make test: all suites passed"
 
 check: test-native test-sanitize
@@ -95,9 +96,11 @@ demo: deps-native native
 
 # --- benchmarks ------------------------------------------------------------
 
-# Every benchmark program of the tree, named velumo_*bench*, in turn.
-bench: need-native need-bench build/bench/CMakeCache.txt
+bench-build: need-native need-bench build/bench/CMakeCache.txt
 	cmake --build --preset bench -j $(JOBS)
+
+# Every benchmark program of the tree, named velumo_*bench*, in turn.
+bench: bench-build
 	@programs=$$(find build/bench -path '*/CMakeFiles' -prune -o \
 	  -type f -perm -u+x -name 'velumo_*bench*' -print | sort); \
 	if [ -z "$$programs" ]; then echo "bench: no velumo_*bench* program in build/bench"; exit 1; fi; \
