@@ -26,14 +26,16 @@
 #   make dist            build/win-dist/velumo-<version>-win32.zip; signed with
 #                        SIGN_CERT=cert.pem SIGN_KEY=key.pem (see mk/release.mk)
 #   make windows-product | windows-clang | windows-testbuild   one Windows tree each
-#   make fuzz            each fuzz target for FUZZ_SECONDS (60); fuzz-replay, fuzz-build
+#   make fuzz            each fuzz target for FUZZ_SECONDS (60); fuzz-replay: the corpus
+#                        alone; fuzz-build: build/fuzz alone
 #   make test-hardening  fuzz-check, memcheck and lint (mk/hardening.mk)
 #   make coverage        line coverage of masking/ (build/coverage)
 #   make coverage-windows  line coverage of plugin/ by the Wine tests (build/win64-coverage)
 #   make about-box-png   docs/about-box.png from the last Wine test run
 #   make reproduce | check-release-hash | test-signing   the parts of test-release
 #   make update-release-hash  writes the SHA-256 of build/win32's Velumo.dll into README.md
-#   make deps | deps-GROUP    install packages (mk/deps.mk); make clean removes build/, demo-out/
+#   make deps | deps-GROUP    install packages (mk/deps.mk); need-GROUP only checks them
+#   make all             the same as make test; make clean removes build/ and demo-out/
 #
 # Targets run one at a time (.NOTPARALLEL); each build uses JOBS cores.
 
