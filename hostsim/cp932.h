@@ -1,27 +1,29 @@
 // Conversions between code page 932 (the ANSI code page of a Japanese Windows)
 // and UTF-8.
 //
-// On Linux the stand-in host treats the paths and names it receives as code
-// page 932 text and turns them into UTF-8 before it touches the file system;
-// the console runner goes the other way to hand paths to the masking pass and
-// to print the messages the pass produces.
+// The stand-in host receives paths and attribute names as code page 932 text
+// and turns them into UTF-8 for its files; the console runner goes the other
+// way to hand paths to the masking pass and to print its messages. Each
+// platform links its own implementation (iconv, or the Windows API).
 #pragma once
 
-#ifndef _WIN32
-
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace hostsim {
 
-// Converts code page 932 text to UTF-8. Text that is not valid code page 932
-// comes back unchanged.
-std::string Cp932ToUtf8(std::string_view text);
+// Converts code page 932 text to UTF-8; nothing if the text is not valid code
+// page 932.
+std::optional<std::string> Cp932ToUtf8(std::string_view text);
 
-// Converts UTF-8 text to code page 932. Text that is not valid UTF-8, or that
-// holds characters code page 932 cannot represent, comes back unchanged.
-std::string Utf8ToCp932(std::string_view text);
+// Converts UTF-8 text to code page 932; nothing if the text is not valid
+// UTF-8 or holds a character that code page 932 cannot represent.
+std::optional<std::string> Utf8ToCp932(std::string_view text);
+
+// Converts code page 932 text to UTF-8 for showing it: every byte that does
+// not belong to a code page 932 character becomes U+FFFD, so the result is
+// always valid UTF-8.
+std::string Cp932ToUtf8ForDisplay(std::string_view text);
 
 }  // namespace hostsim
-
-#endif  // _WIN32

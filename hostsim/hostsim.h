@@ -1,7 +1,8 @@
-// The stand-in host: the ten functions of hostapi/host_api.h implemented over
-// JSON document files (see hostsim/document_file.h), for the console runner
-// and the tests. Every call is logged so that tests can check exactly what
-// the masking pass handed to the host.
+// The stand-in host: the ten functions of hostapi/host_api.h over documents
+// held in memory from the open call to the close call, with the host's
+// behaviour for each document (hostsim/document.h), failure injection and a
+// log of the calls. Documents come from and go to the store the build links
+// (hostsim/document_store.h): JSON files, or memory in the fuzz targets.
 //
 // The stand-in is single-threaded, like the pass that drives it.
 #pragma once
@@ -32,12 +33,33 @@ struct RecordedCall {
   // (22: open mode, 24: document information, 25: page information,
   // 55: annotation information, 64: rectangle shape); empty if none or null.
   std::vector<std::int32_t> record;
+  // The same record as the call left it.
+  std::vector<std::int32_t> recordAfter;
   // The path (22) or attribute name (56, 66) as passed, else empty.
   std::string text;
   // The handle stored by a successful 22 or 64, else 0.
   std::uint32_t handleOut = 0;
+  // The page (1-based) and the annotation's index on it (1-based) that the
+  // call concerned, where the host knows them; else 0.
+  std::int32_t page = 0;
+  std::int32_t annotation = 0;
   std::int32_t result = 0;
 };
+
+// A call that failed, for diagnostics.
+struct CallFailure {
+  int ordinal = 0;
+  std::string hostPath;  // the document's path as passed to the open call, if known
+  std::int32_t page = 0;        // as in RecordedCall
+  std::int32_t annotation = 0;  // as in RecordedCall
+  std::string attribute;        // the attribute name (56, 66) as passed
+  HostResult result = 0;
+  std::string reason;  // why, in the system's words, where the host knows more
+};
+
+// From now on calls `reporter` (if not null) for every failing call, except
+// an add the host refuses (the pass reports those pages itself).
+void ReportFailuresTo(void (*reporter)(const CallFailure& failure));
 
 // Turns call logging on or off (on by default).
 void SetRecording(bool on);

@@ -1,14 +1,27 @@
-// The console runner's message display: each message goes to standard output
-// as one line of UTF-8, in the order shown.
+#include "runner/stdout_messages.h"
+
 #include <cstdio>
 #include <string>
 
-#include "hostsim/cp932.h"
 #include "masking/message_sink.h"
+#include "runner/display_text.h"
 
+namespace runner {
+namespace {
+
+bool outputFailed = false;
+
+}  // namespace
+
+bool StandardOutputFailed() { return outputFailed; }
+
+}  // namespace runner
+
+// Paths inside a message have their control characters escaped, so that
+// every message stays on its one line.
 void masking::ShowMessage(const char* text) {
-  const std::string line = hostsim::Cp932ToUtf8(text);
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  const std::string line = runner::DisplayText(text) + "\n";
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
+    runner::outputFailed = true;
+  }
 }

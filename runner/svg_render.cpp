@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "hostapi/host_api.h"
+#include "hostsim/document_files.h"
 #include "masking/keep_frame.h"
+#include "masking/mask_region.h"
 
 namespace {
 
@@ -35,7 +37,7 @@ struct Box {
   std::int64_t Height() const { return bottom - top; }
 };
 
-enum class Kind { kKeepFrame, kMask, kOther };
+enum class Kind { kKeepFrame, kVoidFrame, kMask, kOther };
 
 // The masking pass's own rules. A rectangle whose fill style cannot be read
 // is no keep-frame: the pass would give up on its document.
@@ -44,8 +46,46 @@ Kind Classify(const hostsim::Annotation& annotation) {
   if (!border) return Kind::kOther;
   if (masking::IsMask(annotation.type, *border)) return Kind::kMask;
   const auto fill = annotation.Attribute(kFillStyleAttribute);
-  if (fill && masking::IsKeepFrame(annotation.type, *border, *fill)) return Kind::kKeepFrame;
-  return Kind::kOther;
+  if (!fill || !masking::IsKeepFrame(annotation.type, *border, *fill)) return Kind::kOther;
+  return annotation.width < 0 || annotation.height < 0 ? Kind::kVoidFrame : Kind::kKeepFrame;
+}
+
+// Frees a region when it goes out of scope.
+struct RegionOwner {
+  masking::MaskRegion* region;
+  ~RegionOwner() { masking::MaskRegion::Destroy(region); }
+};
+
+// What the masking pass keeps of a page: the page less the region that its
+// keep-frames leave to be covered, carved exactly as the pass carves it
+// (growing thin pieces never uncovers anything, so it is left out). False if
+// memory ran out.
+bool KeptPieces(const hostsim::Page& page, std::vector<Box>& kept) {
+  kept.clear();
+  if (page.width <= 0 || page.height <= 0) return true;
+  bool anyFrame = false;
+  const RegionOwner covered{masking::MaskRegion::Create(page.width, page.height)};
+  if (covered.region == nullptr) return false;
+  for (const hostsim::Annotation& annotation : page.annotations) {
+    const Kind kind = Classify(annotation);
+    if (kind != Kind::kKeepFrame && kind != Kind::kVoidFrame) continue;
+    anyFrame = true;
+    if (!covered.region->Exclude(annotation.x, annotation.y, annotation.width, annotation.height)) {
+      return false;
+    }
+  }
+  if (!anyFrame) return true;
+  const RegionOwner remaining{masking::MaskRegion::Create(page.width, page.height)};
+  if (remaining.region == nullptr) return false;
+  for (const masking::MaskPiece* piece = covered.region->First(); piece != nullptr;
+       piece = piece->next) {
+    if (!remaining.region->Exclude(piece->x, piece->y, piece->width, piece->height)) return false;
+  }
+  for (const masking::MaskPiece* piece = remaining.region->First(); piece != nullptr;
+       piece = piece->next) {
+    kept.push_back(Box::Of(piece->x, piece->y, piece->width, piece->height));
+  }
+  return true;
 }
 
 void RectAttributes(std::ostream& out, const Box& box) {
@@ -109,8 +149,10 @@ std::string DocumentToSvg(const hostsim::Document& document) {
   RectAttributes(out, overall);
   out << " fill=\"#e6e6e6\"/>\n";
 
+  std::vector<Box> kept;
   for (std::size_t i = 0; i < document.pages.size(); ++i) {
     const hostsim::Page& page = document.pages[i];
+    if (!KeptPieces(page, kept)) return std::string();
     out << "<g class=\"page\" id=\"page-" << i + 1 << "\" transform=\"translate(0 " << offsets[i]
         << ")\">\n";
     out << "<text x=\"" << bands[i].left << "\" y=\"" << bands[i].top - fontSize / 2
@@ -119,6 +161,11 @@ std::string DocumentToSvg(const hostsim::Document& document) {
     out << "<rect class=\"sheet\" ";
     RectAttributes(out, Box::Of(0, 0, page.width, page.height));
     out << " fill=\"white\" stroke=\"#888\" stroke-width=\"" << unitsPerPx << "\"/>\n";
+    for (const Box& piece : kept) {
+      out << "<rect class=\"kept\" ";
+      RectAttributes(out, piece);
+      out << " fill=\"#dce8fb\"/>\n";
+    }
     for (const hostsim::Annotation& annotation : page.annotations) {
       const Box box = Box::Of(annotation.x, annotation.y, annotation.width, annotation.height);
       switch (Classify(annotation)) {
@@ -127,6 +174,12 @@ std::string DocumentToSvg(const hostsim::Document& document) {
           RectAttributes(out, box);
           out << " fill=\"none\" stroke=\"#1f5fd0\" stroke-width=\"" << 2 * unitsPerPx
               << "\" stroke-dasharray=\"" << 8 * unitsPerPx << " " << 5 * unitsPerPx << "\"/>\n";
+          break;
+        case Kind::kVoidFrame:
+          out << "<rect class=\"void-frame\" ";
+          RectAttributes(out, box);
+          out << " fill=\"none\" stroke=\"#d02020\" stroke-width=\"" << 2 * unitsPerPx
+              << "\" stroke-dasharray=\"" << 2 * unitsPerPx << " " << 3 * unitsPerPx << "\"/>\n";
           break;
         case Kind::kMask:
           out << "<rect class=\"mask\" ";
@@ -146,23 +199,35 @@ std::string DocumentToSvg(const hostsim::Document& document) {
   return out.str();
 }
 
-bool RenderDocumentSvg(const std::string& documentPath, const std::string& svgPath,
-                       std::string& error) {
+bool DrawDocumentFile(const std::string& documentPath, std::string& svg,
+                      hostsim::FileVersion& version, std::string& error) {
   hostsim::Document document;
   std::string reason;
-  switch (hostsim::ReadDocumentFile(documentPath, document, reason)) {
+  switch (hostsim::ReadDocumentFile(documentPath, document, version, reason)) {
     case hostsim::FileStatus::kOk:
       break;
     case hostsim::FileStatus::kInvalid:
-      error = documentPath + " is not a valid document: " + reason;
+      error = documentPath + " is " + reason;
       return false;
     default:
       error = "cannot read " + documentPath + ": " + reason;
       return false;
   }
-  if (!hostsim::WriteFileAtomically(svgPath, DocumentToSvg(document), reason)) {
-    error = reason;
+  svg = DocumentToSvg(document);
+  if (svg.empty()) {
+    error = "not enough memory to draw " + documentPath;
     return false;
   }
   return true;
+}
+
+bool RenderDocumentSvg(const std::string& documentPath, const std::string& svgPath,
+                       std::string& error) {
+  std::string svg;
+  hostsim::FileVersion version;
+  if (!DrawDocumentFile(documentPath, svg, version, error)) return false;
+  hostsim::ReplaceRules rules;
+  rules.notSameFileAs = &version;
+  rules.mayCreate = true;
+  return hostsim::ReplaceFileContent(svgPath, svg, rules, error);
 }

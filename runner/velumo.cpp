@@ -1,28 +1,30 @@
 // velumo: runs the masking command over stand-in host documents from the
 // command line, exactly as the plug-in's command entry does in the
-// application, and draws documents as SVG pictures.
-//
-//   velumo mask FILE...          mask the documents in order
-//   velumo render FILE -o OUT    draw every page of FILE into OUT (SVG)
+// application, and draws documents as SVG pictures (see runner/usage.cpp).
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "hostsim/cp932.h"
+#include "hostsim/hostsim.h"
 #include "masking/masking_command.h"
+#include "runner/call_failures.h"
+#include "runner/display_text.h"
+#include "runner/host_paths.h"
+#include "runner/stdout_messages.h"
 #include "runner/svg_render.h"
+#include "runner/usage.h"
 
 namespace {
 
 using masking::CommandOutcome;
-
-constexpr int kExitDone = 0;
-constexpr int kExitStopped = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitUncovered = 3;
+using runner::kExitDone;
+using runner::kExitStopped;
+using runner::kExitUncovered;
 
 int ExitStatus(CommandOutcome outcome) {
+  if (runner::StandardOutputFailed()) return runner::kExitOutputLost;
   switch (outcome) {
     case CommandOutcome::kFinished:
       return kExitDone;
@@ -36,36 +38,69 @@ int ExitStatus(CommandOutcome outcome) {
   return kExitStopped;
 }
 
-int Usage(const char* problem) {
-  std::fprintf(stderr,
-               "velumo: %s\n"
-               "usage: velumo mask FILE...\n"
-               "       velumo render FILE -o OUT.svg\n",
-               problem);
-  return kExitUsage;
+bool IsHelp(const char* argument) {
+  return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
 }
 
-// The plug-in receives paths in the ANSI code page of a Japanese Windows;
-// the stand-in host turns them back into file-system names.
-int Mask(int count, char** files) {
+// Every name is checked before the first document is touched.
+int Mask(int count, char** arguments) {
   std::vector<std::string> paths;
-  paths.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) paths.push_back(hostsim::Utf8ToCp932(files[i]));
+  bool options = true;
+  for (int i = 0; i < count; ++i) {
+    const char* argument = arguments[i];
+    if (options && std::strcmp(argument, "--") == 0) {
+      options = false;
+      continue;
+    }
+    if (options && IsHelp(argument)) return runner::PrintHelp();
+    if (options && argument[0] == '-' && argument[1] != '\0') {
+      return runner::UsageError(
+          ("unknown option " + runner::PrintableText(argument) + " (use -- before such a file name)")
+              .c_str());
+    }
+    const auto hostPath = runner::HostPathFor(argument);
+    if (!hostPath) {
+      return runner::UsageError(("the file name \"" +
+                                 runner::PrintableText(argument) +
+                                 "\" cannot be handed to the host: code page 932 cannot hold "
+                                 "it exactly, so the host would work on another file")
+                                    .c_str());
+    }
+    paths.push_back(*hostPath);
+  }
   std::vector<const char*> pointers;
   pointers.reserve(paths.size());
   for (const std::string& path : paths) pointers.push_back(path.c_str());
-  return ExitStatus(masking::RunMaskingCommand(masking::kMaskingCommandName,
-                                               static_cast<std::int32_t>(count),
-                                               pointers.empty() ? nullptr : pointers.data()));
+
+  // Nothing reads the call log here, and a long document makes it long.
+  hostsim::SetRecording(false);
+  hostsim::ReportFailuresTo(runner::PrintFailure);
+  const CommandOutcome outcome = masking::RunMaskingCommand(
+      masking::kMaskingCommandName, static_cast<std::int32_t>(pointers.size()),
+      pointers.empty() ? nullptr : pointers.data());
+  return ExitStatus(outcome);
 }
 
-int Render(int argc, char** argv) {
-  if (argc != 5 || std::strcmp(argv[3], "-o") != 0) {
-    return Usage("render takes one document and -o with the picture's file");
+int Render(int count, char** arguments) {
+  if (count == 1 && IsHelp(arguments[0])) return runner::PrintHelp();
+  if (count != 3 || std::strcmp(arguments[1], "-o") != 0) {
+    return runner::UsageError("render takes one document and -o with the picture's file");
   }
   std::string error;
-  if (!RenderDocumentSvg(argv[2], argv[4], error)) {
-    std::fprintf(stderr, "velumo: %s\n", error.c_str());
+  if (std::strcmp(arguments[2], "-") == 0) {
+    std::string svg;
+    hostsim::FileVersion version;
+    if (!DrawDocumentFile(arguments[0], svg, version, error)) {
+      std::fprintf(stderr, "velumo: %s\n", runner::PrintableText(error).c_str());
+      return kExitStopped;
+    }
+    if (std::fwrite(svg.data(), 1, svg.size(), stdout) != svg.size() || std::fflush(stdout) != 0) {
+      return runner::kExitOutputLost;
+    }
+    return kExitDone;
+  }
+  if (!RenderDocumentSvg(arguments[0], arguments[2], error)) {
+    std::fprintf(stderr, "velumo: %s\n", runner::PrintableText(error).c_str());
     return kExitStopped;
   }
   return kExitDone;
@@ -74,8 +109,14 @@ int Render(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage("no command given");
-  if (std::strcmp(argv[1], "mask") == 0) return Mask(argc - 2, argv + 2);
-  if (std::strcmp(argv[1], "render") == 0) return Render(argc, argv);
-  return Usage("unknown command");
+  // A closed pipe on standard output must not kill the runner in the middle
+  // of a save: the failed write is noticed and reported instead.
+  std::signal(SIGPIPE, SIG_IGN);
+  if (argc < 2) return runner::UsageError("no command given");
+  const char* command = argv[1];
+  if (IsHelp(command)) return runner::PrintHelp();
+  if (std::strcmp(command, "--version") == 0) return runner::PrintVersion();
+  if (std::strcmp(command, "mask") == 0) return Mask(argc - 2, argv + 2);
+  if (std::strcmp(command, "render") == 0) return Render(argc - 2, argv + 2);
+  return runner::UsageError("unknown command");
 }

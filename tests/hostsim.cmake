@@ -9,7 +9,8 @@ if(NOT WIN32)
   add_executable(velumo_hostsim_test
     ${CMAKE_CURRENT_LIST_DIR}/hostsim_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/hostsim_document_test.cpp)
-  target_link_libraries(velumo_hostsim_test PRIVATE velumo_hostsim GTest::gtest_main)
+  target_link_libraries(velumo_hostsim_test PRIVATE
+    velumo_hostsim nlohmann_json::nlohmann_json GTest::gtest_main)
   velumo_warnings(velumo_hostsim_test)
   gtest_discover_tests(velumo_hostsim_test DISCOVERY_TIMEOUT 60)
 
@@ -17,12 +18,13 @@ if(NOT WIN32)
   # is lost and no temporary file stays behind.
   add_executable(velumo_hostsim_save_test ${CMAKE_CURRENT_LIST_DIR}/hostsim_save_test.cpp)
   target_link_libraries(velumo_hostsim_save_test PRIVATE
-    velumo_masking velumo_hostsim velumo_test_support GTest::gtest_main)
+    velumo_masking velumo_hostsim velumo_test_support nlohmann_json::nlohmann_json GTest::gtest_main)
   velumo_warnings(velumo_hostsim_save_test)
   gtest_discover_tests(velumo_hostsim_save_test DISCOVERY_TIMEOUT 60)
 
   add_executable(velumo_svg_render_test ${CMAKE_CURRENT_LIST_DIR}/svg_render_test.cpp)
-  target_link_libraries(velumo_svg_render_test PRIVATE velumo_svg_render GTest::gtest_main)
+  target_link_libraries(velumo_svg_render_test PRIVATE
+    velumo_svg_render velumo_masking velumo_memory nlohmann_json::nlohmann_json GTest::gtest_main)
   velumo_warnings(velumo_svg_render_test)
   gtest_discover_tests(velumo_svg_render_test DISCOVERY_TIMEOUT 60)
 endif()

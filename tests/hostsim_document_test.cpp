@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "hostsim/document_file.h"
+#include "hostsim/document_files.h"
+#include "hostsim/document_json.h"
+#include "hostsim/file_access.h"
 #include "tests/support/files.h"
 
 namespace {
@@ -162,7 +164,9 @@ TEST(DocumentParseTest, SizeIsLimited) {
   WriteFile(dir.File("big.json"), text);
   Document document;
   std::string error;
-  EXPECT_EQ(hostsim::ReadDocumentFile(dir.File("big.json"), document, error), FileStatus::kInvalid);
+  hostsim::FileVersion version;
+  EXPECT_EQ(hostsim::ReadDocumentFile(dir.File("big.json"), document, version, error),
+            FileStatus::kInvalid);
   EXPECT_EQ(error, "larger than 33554432 bytes");
 }
 
@@ -175,7 +179,8 @@ TEST(DocumentParseTest, ErrorsNameTheFaultyValue) {
   EXPECT_EQ(ParseError(R"({"pages": [], "host": {"failures": [{"ordinal": 99, "call": 1,
       "result": -1}]}})"),
             "host.failures[0].ordinal is not an ordinal of the host API");
-  EXPECT_EQ(ParseError("{\"pages\": [], \"x\": \"\xC0\xAF\"}"), "not valid JSON (or not UTF-8)");
+  EXPECT_EQ(ParseError("{\"pages\": [], \"x\": \"\xC0\xAF\"}"),
+            "not valid JSON (or not UTF-8) at byte 21");
 }
 
 TEST(DocumentSerializeTest, RoundTripKeepsEverythingItDoesNotManage) {
@@ -207,27 +212,33 @@ TEST(DocumentSerializeTest, RoundTripKeepsEverythingItDoesNotManage) {
 TEST(DocumentFileTest, ReadReportsWhyItFailed) {
   TempDir dir;
   Document document;
+  hostsim::FileVersion version;
   std::string error;
-  EXPECT_EQ(hostsim::ReadDocumentFile(dir.File("none.json"), document, error),
+  EXPECT_EQ(hostsim::ReadDocumentFile(dir.File("none.json"), document, version, error),
             FileStatus::kNotFound);
-  EXPECT_EQ(hostsim::ReadDocumentFile(dir.path(), document, error), FileStatus::kAccessDenied);
+  EXPECT_EQ(hostsim::ReadDocumentFile(dir.path(), document, version, error),
+            FileStatus::kAccessDenied);
   WriteFile(dir.File("bad.json"), "{\"pages\": 1}");
-  EXPECT_EQ(hostsim::ReadDocumentFile(dir.File("bad.json"), document, error), FileStatus::kInvalid);
-  EXPECT_EQ(error, "pages is not an array");
+  EXPECT_EQ(hostsim::ReadDocumentFile(dir.File("bad.json"), document, version, error),
+            FileStatus::kInvalid);
+  EXPECT_EQ(error, "not a valid document: pages is not an array");
   WriteFile(dir.File("good.json"), "{\"pages\": [{\"width\": 3, \"height\": 4}]}");
-  ASSERT_EQ(hostsim::ReadDocumentFile(dir.File("good.json"), document, error), FileStatus::kOk);
+  ASSERT_EQ(hostsim::ReadDocumentFile(dir.File("good.json"), document, version, error),
+            FileStatus::kOk);
   EXPECT_EQ(document.pages.at(0).height, 4);
 }
 
-TEST(DocumentFileTest, WritableCheckTreatsFilesWithoutWriteBitsAsReadOnly) {
+TEST(DocumentFileTest, ReplaceableCheckTreatsFilesWithoutWriteBitsAsReadOnly) {
   TempDir dir;
   const std::string path = dir.File("doc.json");
   WriteFile(path, "{}");
-  EXPECT_EQ(hostsim::CheckWritable(path), FileStatus::kOk);
+  std::string reason;
+  EXPECT_EQ(hostsim::CheckReplaceable(path, reason), FileStatus::kOk);
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  EXPECT_EQ(hostsim::CheckWritable(path), FileStatus::kAccessDenied);
-  EXPECT_EQ(hostsim::CheckWritable(dir.path()), FileStatus::kAccessDenied);
-  EXPECT_EQ(hostsim::CheckWritable(dir.File("none")), FileStatus::kNotFound);
+  EXPECT_EQ(hostsim::CheckReplaceable(path, reason), FileStatus::kAccessDenied);
+  EXPECT_EQ(reason, "is read-only");
+  EXPECT_EQ(hostsim::CheckReplaceable(dir.path(), reason), FileStatus::kAccessDenied);
+  EXPECT_EQ(hostsim::CheckReplaceable(dir.File("none"), reason), FileStatus::kNotFound);
 }
 
 TEST(DocumentFileTest, AtomicWriteReplacesTheWholeFileAndKeepsItsMode) {
@@ -237,17 +248,17 @@ TEST(DocumentFileTest, AtomicWriteReplacesTheWholeFileAndKeepsItsMode) {
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   std::string error;
   const std::string content(200000, 'y');
-  ASSERT_TRUE(hostsim::WriteFileAtomically(path, content, error)) << error;
+  ASSERT_TRUE(hostsim::ReplaceFileContent(path, content, {}, error)) << error;
   EXPECT_EQ(ReadFile(path), content);
-  ASSERT_TRUE(hostsim::WriteFileAtomically(path, "short", error)) << error;
+  ASSERT_TRUE(hostsim::ReplaceFileContent(path, "short", {}, error)) << error;
   EXPECT_EQ(ReadFile(path), "short") << "nothing of the longer content is left";
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
   EXPECT_EQ(dir.List(), std::vector<std::string>{"doc.json"});
 
-  EXPECT_FALSE(hostsim::WriteFileAtomically(dir.File("none/doc.json"), "x", error));
-  EXPECT_NE(error.find("temporary"), std::string::npos) << error;
+  EXPECT_FALSE(hostsim::ReplaceFileContent(dir.File("none/doc.json"), "x", {}, error));
+  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
   EXPECT_EQ(dir.List(), std::vector<std::string>{"doc.json"});
 }
 

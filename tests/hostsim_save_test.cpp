@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "hostapi/host_api.h"
-#include "hostsim/document_file.h"
+#include "hostsim/file_access.h"
 #include "hostsim/hostsim.h"
 #include "masking/mask_document.h"
 #include "tests/support/documents.h"
@@ -27,7 +27,7 @@ using testdoc::Json;
 struct StepCase {
   SaveStep step;
   const char* name;
-  const char* error;  // how WriteFileAtomically's error text begins
+  const char* error;  // how ReplaceFile's error text begins
   int code;           // the system error it reports
 };
 
@@ -84,7 +84,7 @@ TEST_F(SaveTest, AtomicWriteFailingAtEachStepKeepsTheOriginalAndSaysWhy) {
     testdoc::WriteFile(path, original);
     hostsim::FailSaveStepForTesting(c.step);
     std::string error;
-    EXPECT_FALSE(hostsim::WriteFileAtomically(path, std::string(200000, 'n'), error));
+    EXPECT_FALSE(hostsim::ReplaceFileContent(path, std::string(200000, 'n'), {}, error));
     hostsim::FailSaveStepForTesting(SaveStep::kNone);
     EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
     EXPECT_NE(error.find(std::strerror(c.code)), std::string::npos) << error;
@@ -93,7 +93,7 @@ TEST_F(SaveTest, AtomicWriteFailingAtEachStepKeepsTheOriginalAndSaysWhy) {
   }
   // The hook is off again: the next write goes through.
   std::string error;
-  ASSERT_TRUE(hostsim::WriteFileAtomically(path, "new", error)) << error;
+  ASSERT_TRUE(hostsim::ReplaceFileContent(path, "new", {}, error)) << error;
   EXPECT_EQ(testdoc::ReadFile(path), "new");
 }
 

@@ -411,7 +411,7 @@ TEST_F(HostSimTest, AttributeNamesAreInTheAnsiCodePage) {
   const std::string path = Write(BaseDocument());
   const HostDocument document = OpenOk(path);
   const HostAnnotation frame = Info(document, 1, 1).handle;
-  const std::string name = hostsim::Utf8ToCp932("色");  // 0x90 0x46
+  const std::string name = hostsim::Utf8ToCp932("色").value();  // 0x90 0x46
   ASSERT_EQ(name, "\x90\x46");
   ASSERT_EQ(Set(document, frame, name.c_str(), 3), kHostOk);
   std::int32_t value = 0;
@@ -895,7 +895,7 @@ TEST_F(HostSimTest, RecordingSwitchAndReset) {
 TEST_F(HostSimTest, PathsAreConvertedFromCodePage932) {
   // "表" is 0x95 0x5C in code page 932: its second byte is a backslash.
   const std::string utf8Path = Write(BaseDocument(), "表の文書.json");
-  const std::string ansiPath = hostsim::Utf8ToCp932(utf8Path);
+  const std::string ansiPath = hostsim::Utf8ToCp932(utf8Path).value();
   ASSERT_NE(ansiPath, utf8Path);
   const HostDocument document = OpenOk(ansiPath);
   EXPECT_EQ(hostsim::Calls().back().text, ansiPath) << "logged as passed";
@@ -904,27 +904,32 @@ TEST_F(HostSimTest, PathsAreConvertedFromCodePage932) {
   EXPECT_EQ(json::parse(ReadFile(utf8Path))["pages"][0]["annotations"].size(), 2u);
   EXPECT_EQ(dir_.List(), std::vector<std::string>{"表の文書.json"});
 
-  // Bytes that are not code page 932 are used as they are.
+  // Bytes that are not code page 932 name no file: the open refuses them
+  // rather than guessing.
   const std::string raw = Write(BaseDocument(), "raw\x81\x20name.json");
-  OpenOk(raw);
+  HostDocument document2 = 0;
+  EXPECT_EQ(Open(raw, document2), kHostBadName);
 }
 
-TEST(Cp932Test, ConvertsBothWaysAndKeepsWhatItCannotConvert) {
+TEST(Cp932Test, ConvertsBothWaysAndReportsWhatItCannotConvert) {
   EXPECT_EQ(hostsim::Utf8ToCp932("D:\\docs\\表.xdw"), "D:\\docs\\\x95\x5C.xdw");
   EXPECT_EQ(hostsim::Cp932ToUtf8("D:\\docs\\\x95\x5C.xdw"), "D:\\docs\\表.xdw");
   EXPECT_EQ(hostsim::Cp932ToUtf8("\x83\x7D\x83\x58\x83\x4E"), "マスク");
   EXPECT_EQ(hostsim::Cp932ToUtf8(""), "");
   // Not code page 932: a lead byte without its trail byte, a bad trail byte.
-  EXPECT_EQ(hostsim::Cp932ToUtf8("ab\x81"), "ab\x81");
-  EXPECT_EQ(hostsim::Cp932ToUtf8("\x81\x20"), "\x81\x20");
+  EXPECT_EQ(hostsim::Cp932ToUtf8("ab\x81"), std::nullopt);
+  EXPECT_EQ(hostsim::Cp932ToUtf8("\x81\x20"), std::nullopt);
   // Not UTF-8, or not representable in code page 932.
-  EXPECT_EQ(hostsim::Utf8ToCp932("a\xFF"), "a\xFF");
-  EXPECT_EQ(hostsim::Utf8ToCp932("😀"), "😀");
+  EXPECT_EQ(hostsim::Utf8ToCp932("a\xFF"), std::nullopt);
+  EXPECT_EQ(hostsim::Utf8ToCp932("😀"), std::nullopt);
+  EXPECT_EQ(hostsim::Utf8ToCp932("café"), std::nullopt);
+  // For display every stray byte becomes U+FFFD and the rest is converted.
+  EXPECT_EQ(hostsim::Cp932ToUtf8ForDisplay("a\x81\x20\x95\x5C\xFF"), "a\xEF\xBF\xBD 表\xEF\xBF\xBD");
   // Long text crosses the converter's internal buffer.
   std::string longUtf8;
   for (int i = 0; i < 500; ++i) longUtf8 += "表";
-  EXPECT_EQ(hostsim::Cp932ToUtf8(hostsim::Utf8ToCp932(longUtf8)), longUtf8);
-  EXPECT_EQ(hostsim::Utf8ToCp932(longUtf8).size(), 1000u);
+  EXPECT_EQ(hostsim::Cp932ToUtf8(hostsim::Utf8ToCp932(longUtf8).value()), longUtf8);
+  EXPECT_EQ(hostsim::Utf8ToCp932(longUtf8).value().size(), 1000u);
 }
 
 }  // namespace

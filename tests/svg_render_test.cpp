@@ -69,7 +69,7 @@ hostsim::Annotation Rectangle(std::int32_t x, std::int32_t y, std::int32_t width
 
 TEST(SvgRenderTest, DrawsEachKindOfAnnotationInItsOwnStyle) {
   hostsim::Document document;
-  document.pages.push_back({21000, 29700, {}, nlohmann::ordered_json::object()});
+  document.pages.push_back({21000, 29700, {}, {}});
   auto& annotations = document.pages[0].annotations;
   annotations.push_back(Rectangle(1000, 2000, 3000, 4000, 1, 0));  // keep-frame
   annotations.push_back(Rectangle(0, 0, 21000, 2000, 0, 1));       // mask
@@ -86,22 +86,27 @@ TEST(SvgRenderTest, DrawsEachKindOfAnnotationInItsOwnStyle) {
 
   const std::string svg = DocumentToSvg(document);
   const std::vector<Rect> rects = RectsOfPage(svg, 1);
-  ASSERT_EQ(rects.size(), 6u) << svg;
+  ASSERT_EQ(rects.size(), 7u) << svg;
   EXPECT_EQ(rects[0].kind, "sheet");
   EXPECT_EQ(rects[0].width, 21000);
   EXPECT_EQ(rects[0].height, 29700);
-  EXPECT_EQ(rects[1].kind, "keep-frame");
+  EXPECT_EQ(rects[1].kind, "kept") << "what the pass keeps, under the annotations";
   EXPECT_EQ(rects[1].x, 1000);
+  EXPECT_EQ(rects[1].width, 3000);
   EXPECT_EQ(rects[1].height, 4000);
-  EXPECT_EQ(rects[2].kind, "mask");
-  EXPECT_EQ(rects[2].width, 21000);
-  EXPECT_EQ(rects[3].kind, "other");
-  EXPECT_EQ(rects[4].kind, "other") << "only rectangles are keep-frames or masks";
-  EXPECT_EQ(rects[5].kind, "keep-frame");
-  EXPECT_EQ(rects[5].x, 50);
-  EXPECT_EQ(rects[5].y, 40);
-  EXPECT_EQ(rects[5].width, 50);
-  EXPECT_EQ(rects[5].height, 60);
+  EXPECT_EQ(rects[2].kind, "keep-frame");
+  EXPECT_EQ(rects[2].x, 1000);
+  EXPECT_EQ(rects[2].height, 4000);
+  EXPECT_EQ(rects[3].kind, "mask");
+  EXPECT_EQ(rects[3].width, 21000);
+  EXPECT_EQ(rects[4].kind, "other");
+  EXPECT_EQ(rects[5].kind, "other") << "only rectangles are keep-frames or masks";
+  // The pass carves nothing out for a frame of negative size: it keeps nothing.
+  EXPECT_EQ(rects[6].kind, "void-frame");
+  EXPECT_EQ(rects[6].x, 50);
+  EXPECT_EQ(rects[6].y, 40);
+  EXPECT_EQ(rects[6].width, 50);
+  EXPECT_EQ(rects[6].height, 60);
 
   EXPECT_NE(svg.find("stroke-dasharray"), std::string::npos);
   EXPECT_NE(
@@ -113,8 +118,8 @@ TEST(SvgRenderTest, DrawsEachKindOfAnnotationInItsOwnStyle) {
 
 TEST(SvgRenderTest, PagesAreStackedAndEverythingOffThePageStaysInView) {
   hostsim::Document document;
-  document.pages.push_back({1000, 2000, {}, nlohmann::ordered_json::object()});
-  document.pages.push_back({1500, 1000, {}, nlohmann::ordered_json::object()});
+  document.pages.push_back({1000, 2000, {}, {}});
+  document.pages.push_back({1500, 1000, {}, {}});
   // Page 1 has a mask reaching 500 below and 300 left of the page.
   document.pages[0].annotations.push_back(Rectangle(-300, 1800, 400, 700, 0, 1));
   // Page 2 has one far to the right and well above the page.

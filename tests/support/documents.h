@@ -76,6 +76,6 @@ class DocumentDir : public testfiles::TempDir {
 };
 
 // The code page 932 bytes of a UTF-8 text, as the plug-in shows it.
-inline std::string Cp932(const std::string& utf8) { return hostsim::Utf8ToCp932(utf8); }
+inline std::string Cp932(const std::string& utf8) { return hostsim::Utf8ToCp932(utf8).value(); }
 
 }  // namespace testdoc

@@ -1,0 +1,249 @@
+// File access on Windows (the stand-in built as xdwapi.dll). Paths are ANSI
+// code page paths, handed to the -A functions as they are.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "hostsim/file_access.h"
+
+namespace hostsim {
+namespace {
+
+SaveStep failingSaveStep = SaveStep::kNone;
+void (*saveStepWatcher)(SaveStep) = nullptr;
+
+// Begins a step: tells the test watcher, and fails it when a test asked for that.
+bool BeginStep(SaveStep step) {
+  if (saveStepWatcher != nullptr) saveStepWatcher(step);
+  if (step != failingSaveStep) return true;
+  SetLastError(ERROR_WRITE_FAULT);
+  return false;
+}
+
+std::string SystemReason(DWORD code) {
+  char text[256] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, text, sizeof text, nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) {
+    reason.pop_back();
+  }
+  return reason.empty() ? "system error " + std::to_string(code) : reason;
+}
+
+FileStatus StatusOf(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? FileStatus::kNotFound
+                                                                      : FileStatus::kAccessDenied;
+}
+
+std::int64_t Ticks(const FILETIME& time) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                   time.dwLowDateTime);
+}
+
+bool VersionOf(HANDLE file, FileVersion& version) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  version.device = info.dwVolumeSerialNumber;
+  version.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  version.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  version.links = info.nNumberOfLinks;
+  version.modified = Ticks(info.ftLastWriteTime) * 100;
+  version.changed = 0;
+  return true;
+}
+
+// The version of the file at `path`; false if it cannot be opened.
+bool VersionAt(const std::string& path, FileVersion& version) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool ok = VersionOf(file, version);
+  CloseHandle(file);
+  return ok;
+}
+
+std::string Folder(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::optional<std::string> FileSystemPath(const char* hostPath) { return std::string(hostPath); }
+
+FileStatus ResolvePath(const std::string& path, std::string& resolved, std::string& reason) {
+  resolved = path;
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    reason = SystemReason(GetLastError());
+    return StatusOf(GetLastError());
+  }
+  return FileStatus::kOk;
+}
+
+FileStatus ReadWholeFile(const std::string& path, std::size_t limit, std::string& out,
+                         FileVersion& version, std::string& reason) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    reason = SystemReason(code);
+    return StatusOf(code);
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK || !VersionOf(file, version)) {
+    CloseHandle(file);
+    reason = "not a regular file";
+    return FileStatus::kAccessDenied;
+  }
+  out.clear();
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+      reason = SystemReason(GetLastError());
+      CloseHandle(file);
+      return FileStatus::kAccessDenied;
+    }
+    if (got == 0) break;
+    if (got > limit - out.size()) {
+      CloseHandle(file);
+      reason = "larger than " + std::to_string(limit) + " bytes";
+      return FileStatus::kInvalid;
+    }
+    out.append(buffer, got);
+  }
+  CloseHandle(file);
+  return FileStatus::kOk;
+}
+
+FileStatus CheckReplaceable(const std::string& path, std::string& reason) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    reason = SystemReason(GetLastError());
+    return StatusOf(GetLastError());
+  }
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+    reason = "is read-only or a folder";
+    return FileStatus::kAccessDenied;
+  }
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    reason = SystemReason(GetLastError());
+    return StatusOf(GetLastError());
+  }
+  FileVersion version;
+  const bool known = VersionOf(file, version);
+  CloseHandle(file);
+  if (known && version.links > 1) {
+    reason = "has more than one hard link";
+    return FileStatus::kAccessDenied;
+  }
+  return FileStatus::kOk;
+}
+
+bool ReplaceFile(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
+                 FileVersion* version, std::string& reason) {
+  FileVersion current;
+  const bool exists = VersionAt(path, current);
+  if (!exists && (rules.unchangedSince != nullptr || !rules.mayCreate)) {
+    reason = path + (rules.unchangedSince != nullptr ? " was removed since it was opened"
+                                                     : ": " + SystemReason(GetLastError()));
+    return false;
+  }
+  if (exists) {
+    std::string why;
+    if (CheckReplaceable(path, why) != FileStatus::kOk) {
+      reason = path + " " + why;
+      return false;
+    }
+    if (rules.notSameFileAs != nullptr && current.SameFile(*rules.notSameFileAs)) {
+      reason = path + " is the document itself";
+      return false;
+    }
+    if (rules.unchangedSince != nullptr && current != *rules.unchangedSince) {
+      reason = path + " was changed by someone else since it was opened";
+      return false;
+    }
+  }
+  // A short name of fixed length beside the file. CREATE_NEW never reuses a
+  // file that happens to exist.
+  static unsigned counter = 0;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  std::string temporary;
+  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "\\.velumo-%08x",
+                  (GetCurrentProcessId() * 7919u + ++counter) & 0xFFFFFFFFu);
+    temporary = Folder(path) + name;
+    if (BeginStep(SaveStep::kCreateTemporary)) {
+      file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (file == INVALID_HANDLE_VALUE) {
+    reason = "cannot create a temporary file next to " + path + ": " + SystemReason(GetLastError());
+    return false;
+  }
+  const bool shortWrite = !BeginStep(SaveStep::kWriteTemporary);
+  DWORD failure = 0;
+  const TextSink sink = [file, shortWrite, &failure](std::string_view text) {
+    // A disk that fills up halfway, when a test asks for it.
+    if (shortWrite) text = text.substr(0, text.size() / 2);
+    while (!text.empty()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1u << 20));
+      DWORD written = 0;
+      if (!WriteFile(file, text.data(), chunk, &written, nullptr) || written == 0) {
+        failure = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+        return false;
+      }
+      text.remove_prefix(written);
+    }
+    if (shortWrite) failure = ERROR_DISK_FULL;
+    return !shortWrite;
+  };
+  std::string why;
+  bool ok = content(sink, why);
+  if (!ok && failure != 0) why = SystemReason(failure);
+  if (ok && (!BeginStep(SaveStep::kFlushTemporary) || !FlushFileBuffers(file))) {
+    why = SystemReason(GetLastError());
+    ok = false;
+  }
+  const bool closed = CloseHandle(file) != 0;
+  if (ok && (!BeginStep(SaveStep::kCloseTemporary) || !closed)) {
+    why = SystemReason(GetLastError());
+    ok = false;
+  }
+  if (!ok) {
+    DeleteFileA(temporary.c_str());
+    reason = "cannot write " + path + ": " + why;
+    return false;
+  }
+  if (!BeginStep(SaveStep::kRename) ||
+      !MoveFileExA(temporary.c_str(), path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    reason = "cannot replace " + path + ": " + SystemReason(GetLastError());
+    DeleteFileA(temporary.c_str());
+    return false;
+  }
+  if (version != nullptr) VersionAt(path, *version);
+  return true;
+}
+
+bool ReplaceFileContent(const std::string& path, std::string_view content,
+                        const ReplaceRules& rules, std::string& reason) {
+  return ReplaceFile(
+      path, rules, [content](const TextSink& sink, std::string&) { return sink(content); },
+      nullptr, reason);
+}
+
+void FailSaveStepForTesting(SaveStep step) { failingSaveStep = step; }
+
+void WatchSaveStepsForTesting(void (*watcher)(SaveStep step)) { saveStepWatcher = watcher; }
+
+}  // namespace hostsim

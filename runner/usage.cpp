@@ -1,0 +1,58 @@
+#include "runner/usage.h"
+
+#include <cstdio>
+
+#include "velumo_version.h"
+
+namespace runner {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: velumo mask [--] FILE...\n"
+    "       velumo render FILE -o OUT.svg   (-o - writes the picture to standard output)\n"
+    "       velumo --help | -h\n"
+    "       velumo --version\n";
+
+int Finish(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return kExitOutputLost;
+  return status;
+}
+
+}  // namespace
+
+int PrintHelp() {
+  std::fputs(kUsage, stdout);
+  std::fputs(
+      "\n"
+      "mask   runs the masking command over stand-in host documents, in order, as the\n"
+      "       plug-in does: the same passes, messages and stop rule. Standard output\n"
+      "       holds exactly the plug-in's messages, one per line, in UTF-8; what went\n"
+      "       wrong in detail goes to standard error.\n"
+      "render draws a document as an SVG picture; it never writes over the document,\n"
+      "       a read-only file or anything but a regular file.\n"
+      "\n"
+      "Exit status:\n"
+      "  0  finished, every page fully covered\n"
+      "  1  stopped at a document that failed, or no document given\n"
+      "  2  usage error (a file name that code page 932 cannot hold exactly is one):\n"
+      "     no document was touched\n"
+      "  3  finished, but some page kept parts the host refused to cover\n"
+      "  4  standard output could not be written (the messages were lost)\n"
+      "\n"
+      "Documents are JSON files; their format is described in the README's section\n"
+      "\"The console runner\" and in hostsim/document_json.h.\n",
+      stdout);
+  return Finish(kExitDone);
+}
+
+int PrintVersion() {
+  std::fputs("velumo " VELUMO_VERSION_TEXT "\n", stdout);
+  return Finish(kExitDone);
+}
+
+int UsageError(const char* problem) {
+  std::fprintf(stderr, "velumo: %s\n%s(velumo --help tells more)\n", problem, kUsage);
+  return kExitUsage;
+}
+
+}  // namespace runner
