@@ -450,14 +450,16 @@ bool ReplaceFile(const std::string& path, const ReplaceRules& rules, const Conte
     return false;
   }
   guard.Block();
+  const bool renameAllowed = BeginStep(SaveStep::kRename, EXDEV);
+  const int refusal = errno;
+  // The last look before the rename: someone may have written meanwhile.
   if (!StillUnchanged(target, rules, reason)) {
     ::unlink(temporary.c_str());
     SignalGuard::Forget();
     return false;
   }
-  if (!BeginStep(SaveStep::kRename, EXDEV) ||
-      ::rename(temporary.c_str(), target.path.c_str()) != 0) {
-    reason = "cannot replace " + target.path + ": " + SystemReason(errno);
+  if (!renameAllowed || ::rename(temporary.c_str(), target.path.c_str()) != 0) {
+    reason = "cannot replace " + target.path + ": " + SystemReason(renameAllowed ? errno : refusal);
     ::unlink(temporary.c_str());
     SignalGuard::Forget();
     return false;

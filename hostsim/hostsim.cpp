@@ -441,11 +441,10 @@ HostResult RemoveAnnotation(Call& call, HostDocument document, HostAnnotation an
   OpenDocument* open = FindDocument(document);
   if (open == nullptr) return kHostInvalidArgument;
   call.hostPath = open->hostPath.c_str();
-  if (const auto injected = CountCall(*open, kOrdinalRemoveAnnotation)) return *injected;
   AnnotationPlace* place = nullptr;
-  if (FindAnnotation(call, annotation, document, &open, &place) == nullptr) {
-    return kHostInvalidArgument;
-  }
+  const bool found = FindAnnotation(call, annotation, document, &open, &place) != nullptr;
+  if (const auto injected = CountCall(*open, kOrdinalRemoveAnnotation)) return *injected;
+  if (!found) return kHostInvalidArgument;
   auto& list = open->document.pages[place->page].annotations;
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(place->position));
   GetState().annotations.erase(annotation);
@@ -463,10 +462,10 @@ HostResult SetAttribute(Call& call, HostDocument document, HostAnnotation annota
   OpenDocument* open = FindDocument(document);
   if (open == nullptr) return kHostInvalidArgument;
   call.hostPath = open->hostPath.c_str();
+  Annotation* found = FindAnnotation(call, annotation, document, &open, nullptr);
   if (const auto injected = CountCall(*open, kOrdinalSetAnnotationAttribute)) return *injected;
   // Only integer attributes (value type 0) exist in these documents.
   if (name == nullptr || value == nullptr || valueType != 0) return kHostInvalidArgument;
-  Annotation* found = FindAnnotation(call, annotation, document, &open, nullptr);
   const std::optional<std::string> key = AttributeKey(name);
   if (found == nullptr || !key) return kHostInvalidArgument;
   if (!found->SetAttribute(*key, number)) {

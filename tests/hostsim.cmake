@@ -15,8 +15,11 @@ if(NOT WIN32)
   gtest_discover_tests(velumo_hostsim_test DISCOVERY_TIMEOUT 60)
 
   # Saving that fails at each step, and passes that fail anywhere: nothing
-  # is lost and no temporary file stays behind.
-  add_executable(velumo_hostsim_save_test ${CMAKE_CURRENT_LIST_DIR}/hostsim_save_test.cpp)
+  # is lost and no temporary file stays behind; nor when someone else changes
+  # the file or a signal cuts the save short.
+  add_executable(velumo_hostsim_save_test
+    ${CMAKE_CURRENT_LIST_DIR}/hostsim_save_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/hostsim_files_test.cpp)
   target_link_libraries(velumo_hostsim_save_test PRIVATE
     velumo_masking velumo_hostsim velumo_test_support nlohmann_json::nlohmann_json GTest::gtest_main)
   velumo_warnings(velumo_hostsim_save_test)

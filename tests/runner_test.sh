@@ -5,26 +5,8 @@
 set -u
 velumo=$1
 examples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3"
-  fi
-}
-
-frame_doc() {  # frame_doc FILE [HOST-JSON]
-  printf '{"pages":[{"width":1000,"height":1000,"annotations":[{"type":32829,"x":100,"y":100,"width":200,"height":200,"attributes":{"%%BorderStyle":1,"%%FillStyle":0}}]}]%s}\n' "${2:+,\"host\":$2}" >"$1"
-}
-
-finished="マスキング処理を終了しました。"
-stopped="エラーのため中止します。"
+# shellcheck source=tests/runner_lib.sh
+. "$(dirname "$0")/runner_lib.sh"
 
 # The shipped sample is masked and the run ends with the closing message.
 frames() { tr -d ' \n' <"$1" | grep -o '"%BorderStyle":1,"%FillStyle":0' | wc -l; }
@@ -76,5 +58,4 @@ done
 check "render: status" 0 "$status"
 check "render: svg" 1 "$(grep -c '<svg' "$work/a.svg")"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# What the runner says and to whom: names it refuses before touching any
+# document, standard output that holds exactly the plug-in's messages in
+# UTF-8, diagnostics on standard error, help and version.
+# Usage: runner_interface_test.sh VELUMO_BINARY VERSION
+set -u
+velumo=$1
+version=$2
+# shellcheck source=tests/runner_lib.sh
+. "$(dirname "$0")/runner_lib.sh"
+cd "$work" || exit 1
+
+# --- names that code page 932 cannot hold exactly ------------------------------
+
+# Each name has a neighbour that the lossy round trip would reach instead.
+frame_doc good.json
+frame_doc '見積～2024.json'
+frame_doc 'cafﾃｩ.json'
+frame_doc 'price\.json'
+frame_doc "$(printf 'sjis-\x95\x5c.json')"
+for name in '見積〜2024.json' 'café.json' 'price¥.json' "$(printf 'sjis-\x95\x5c.json')" 'emoji-😀.json'; do
+  [ -e "$name" ] || frame_doc "$name"
+  out=$("$velumo" mask good.json "$name" 2>err); status=$?
+  check "name $name: usage error" 2 "$status"
+  check "name $name: nothing on standard output" "" "$out"
+  check "name $name: named on standard error" 1 "$(grep -c 'cannot be handed to the host' err)"
+  check "name $name: standard error is UTF-8" 1 "$(iconv -f UTF-8 -t UTF-8 err >/dev/null 2>&1 && echo 1)"
+done
+check "names: the document before them untouched" 1 "$(has_frame good.json)"
+for neighbour in '見積～2024.json' 'cafﾃｩ.json' 'price\.json'; do
+  check "names: $neighbour untouched" 1 "$(has_frame "$neighbour")"
+done
+frame_doc '見積～2024.json'
+out=$("$velumo" mask '見積～2024.json'); status=$?
+check "a name that survives the round trip is masked" "0 $finished" "$status $out"
+
+# --- standard output -----------------------------------------------------------
+
+# A control character in a path is escaped, so each message keeps its line.
+name=$(printf 'line\nbreak\033.json')
+frame_doc "$name" '{"minAnnotationSize":5000}'
+out=$("$velumo" mask "$name"); status=$?
+check "control characters: status" 3 "$status"
+check "control characters: escaped, one message per line" \
+  "1ページにマスクできない部分がありました。(line\\x0abreak\\x1b.json)"$'\n'"$finished" "$out"
+
+frame_doc plain.json
+"$velumo" mask plain.json >/dev/full 2>/dev/null; status=$?
+check "standard output that cannot be written: status 4" 4 "$status"
+check "standard output that cannot be written: still masked" 0 "$(has_frame plain.json)"
+
+# --- help and version ------------------------------------------------------------
+
+for args in "--help" "-h" "mask --help" "render -h"; do
+  # shellcheck disable=SC2086
+  out=$("$velumo" $args 2>err); status=$?
+  check "'$args': status" 0 "$status"
+  check "'$args': usage" 1 "$(grep -c '^usage: velumo mask' <<<"$out")"
+  check "'$args': exit statuses" 1 "$(grep -c 'Exit status' <<<"$out")"
+  check "'$args': the document format" 1 "$(grep -c 'The console runner' <<<"$out")"
+  check "'$args': nothing on standard error" "" "$(cat err)"
+done
+check "'mask --help' touched no file named --help" "" "$(ls -- --help 2>/dev/null)"
+out=$("$velumo" --version); status=$?
+check "--version" "0 velumo $version" "$status $out"
+out=$("$velumo" mask --frob good.json 2>err); status=$?
+check "unknown option: usage error" 2 "$status"
+frame_doc ./--odd.json
+out=$("$velumo" mask -- --odd.json); status=$?
+check "a file named like an option, after --" "0 $finished" "$status $out"
+
+# --- diagnostics on standard error -------------------------------------------------
+
+frame_doc failing.json '{"failures":[{"ordinal":56,"call":2,"result":"0x80004005"}]}'
+out=$("$velumo" mask failing.json 2>err); status=$?
+check "attribute read fails: stopped quietly, as the plug-in" "1 $stopped" "$status $out"
+check "attribute read fails: the call, page and annotation on standard error" \
+  "velumo: failing.json: page 1, annotation 1: reading attribute %FillStyle failed (0x80004005)" \
+  "$(cat err)"
+
+frame_doc removal.json '{"failures":[{"ordinal":65,"call":1,"result":"0x80004005"}]}'
+"$velumo" mask removal.json >/dev/null 2>err
+check "removal fails: on standard error" \
+  "velumo: removal.json: page 1, annotation 1: removing the keep-frame failed (0x80004005)" \
+  "$(cat err)"
+
+mkdir locked
+chmod 755 "$work"
+frame_doc locked/doc.json
+chmod 666 locked/doc.json
+chmod 555 locked
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+  out=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$velumo" mask locked/doc.json 2>err)
+  status=$?
+  check "save refused by the system: the plug-in's message" "1 $cannot_open"$'\n'"$stopped" \
+    "$status $out"
+  check "save refused by the system: the system's reason" 1 \
+    "$(grep -c '^velumo: locked/doc.json: saving the document failed (0x80070005): cannot create a temporary file next to locked/doc.json: Permission denied$' err)"
+  check "save refused by the system: untouched" 1 "$(has_frame locked/doc.json)"
+else
+  echo "note: not root or no setpriv; the save refused by the system is not checked"
+fi
+
+finish

@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# The runner never loses or misdirects a user's data, whatever file, link or
+# path it is given: what it writes over, links, owners, what a save keeps.
+# Run as root (as CI does) it also checks devices and other owners.
+# Usage: runner_safety_test.sh VELUMO_BINARY
+set -u
+velumo=$1
+# shellcheck source=tests/runner_lib.sh
+. "$(dirname "$0")/runner_lib.sh"
+cd "$work" || exit 1
+
+# --- render -o: the picture never replaces what it must not ------------------
+
+frame_doc doc.json
+cp doc.json doc.before
+mkdir sub
+ln -s doc.json link-to-doc.json
+for out in doc.json ./sub/../doc.json "$work/doc.json" link-to-doc.json; do
+  "$velumo" render doc.json -o "$out" 2>err; status=$?
+  check "render over its document as $out: status" 1 "$status"
+  check "render over its document as $out: document kept" "" "$(cmp doc.json doc.before 2>&1)"
+  check "render over its document as $out: said why" 1 "$(grep -c 'is the document itself' err)"
+done
+check "render: the link is still a link" link "$([ -L link-to-doc.json ] && echo link)"
+"$velumo" render link-to-doc.json -o doc.json 2>/dev/null; status=$?
+check "render of a link over its target: status" 1 "$status"
+check "render of a link over its target: document kept" "" "$(cmp doc.json doc.before 2>&1)"
+
+mkfifo pipe
+"$velumo" render doc.json -o pipe 2>err; status=$?
+check "render into a FIFO: status" 1 "$status"
+check "render into a FIFO: still a FIFO" fifo "$([ -p pipe ] && echo fifo)"
+check "render into a FIFO: said why" 1 "$(grep -c 'not a regular file' err)"
+
+if [ "$(id -u)" = 0 ] && [ -c /dev/null ]; then
+  "$velumo" render doc.json -o /dev/null 2>/dev/null; status=$?
+  check "render into /dev/null: status" 1 "$status"
+  check "render into /dev/null: still a device" device "$([ -c /dev/null ] && echo device)"
+fi
+
+echo "old picture" >readonly.svg
+chmod 444 readonly.svg
+"$velumo" render doc.json -o readonly.svg 2>err; status=$?
+check "render over a read-only file: status" 1 "$status"
+check "render over a read-only file: kept" "old picture" "$(cat readonly.svg)"
+check "render over a read-only file: said why" 1 "$(grep -c 'read-only' err)"
+
+echo "old picture" >target.svg
+ln -s target.svg picture-link.svg
+"$velumo" render doc.json -o picture-link.svg; status=$?
+check "render through a link: status" 0 "$status"
+check "render through a link: the link stays" link "$([ -L picture-link.svg ] && echo link)"
+check "render through a link: the target is the picture" 1 "$(grep -c '<svg' target.svg)"
+
+out=$("$velumo" render doc.json -o -); status=$?
+check "render -o -: status" 0 "$status"
+check "render -o -: the picture on standard output" 1 "$(grep -c '</svg>' <<<"$out")"
+check "render -o -: no file named -" "" "$(ls -- - 2>/dev/null)"
+
+(umask 027 && "$velumo" render doc.json -o new.svg); status=$?
+check "render into a new file: status" 0 "$status"
+check "render into a new file: the umask's permissions" 640 "$(stat -c %a new.svg)"
+
+# --- links --------------------------------------------------------------------
+
+mkdir real
+frame_doc real/target.json
+ln -s real/target.json symlink.json
+out=$("$velumo" mask symlink.json); status=$?
+check "mask through a symbolic link: status" 0 "$status"
+check "mask through a symbolic link: still a link" link "$([ -L symlink.json ] && echo link)"
+check "mask through a symbolic link: the target is masked" 0 "$(has_frame real/target.json)"
+check "mask through a symbolic link: nothing left beside it" "target.json" "$(ls -A real)"
+
+frame_doc first.json
+ln first.json second.json
+cp first.json hard.before
+out=$("$velumo" mask first.json 2>err); status=$?
+check "hard-linked document: refused" 1 "$status"
+check "hard-linked document: the plug-in's message" "$cannot_open"$'\n'"$stopped" "$out"
+check "hard-linked document: said why" 1 "$(grep -c 'hard links' err)"
+check "hard-linked document: untouched" "" "$(cmp first.json hard.before 2>&1)"
+check "hard-linked document: still linked" 2 "$(stat -c %h second.json)"
+
+# --- what a save keeps ----------------------------------------------------------
+
+frame_doc owned.json
+chmod 640 owned.json
+if [ "$(id -u)" = 0 ]; then chown nobody:nogroup owned.json; fi
+owner_before=$(stat -c %U:%G owned.json)
+xattrs=0
+if python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.velumo-test", b"kept")' owned.json 2>/dev/null; then
+  xattrs=1
+else
+  echo "note: this file system keeps no user extended attributes; that check is skipped"
+fi
+"$velumo" mask owned.json >/dev/null; status=$?
+check "owner and mode: masked" 0 "$status"
+check "owner and mode: masked content" 0 "$(has_frame owned.json)"
+check "owner and mode: owner and group kept" "$owner_before" "$(stat -c %U:%G owned.json)"
+check "owner and mode: mode kept" 640 "$(stat -c %a owned.json)"
+if [ "$xattrs" = 1 ]; then
+  check "owner and mode: extended attribute kept" kept \
+    "$(python3 -c 'import os, sys; print(os.getxattr(sys.argv[1], "user.velumo-test").decode())' owned.json)"
+fi
+
+# A name as long as the system allows still saves (the temporary name is short).
+long=$(printf 'a%.0s' $(seq 1 250)).json
+frame_doc "$long"
+"$velumo" mask "$long" >/dev/null 2>err; status=$?
+check "250-byte name: masked" 0 "$status"
+check "250-byte name: content" 0 "$(has_frame "$long")"
+
+# --- what the reader takes, and what it keeps --------------------------------
+
+# Anything after the document (here a NUL byte and a second document) makes it
+# a bad document, left as it is.
+{ printf '{"pages":[]}\0'; cat doc.json; } >trailing.json
+cp trailing.json trailing.before
+out=$("$velumo" mask trailing.json 2>/dev/null); status=$?
+check "NUL and a second document: refused" "$bad_format"$'\n'"$stopped" "$out"
+check "NUL and a second document: untouched" "" "$(cmp trailing.json trailing.before 2>&1)"
+
+printf '{"pages":[{"width":1000,"height":1000,"annotations":[{"type":32829,"x":100,"y":100,"width":200,"height":200,"attributes":{"%%BorderStyle":1,"%%FillStyle":0}}]}],"pages":[]}' >twice.json
+cp twice.json twice.before
+out=$("$velumo" mask twice.json 2>err); status=$?
+check "member named twice: refused" "$bad_format"$'\n'"$stopped" "$out"
+check "member named twice: untouched" "" "$(cmp twice.json twice.before 2>&1)"
+check "member named twice: said why" 1 "$(grep -c '"pages" twice' err)"
+
+printf '{"pages":[{"width":1000,"height":1000,"annotations":[{"type":32829,"x":100,"y":100,"width":200,"height":200,"attributes":{"%%BorderStyle":1,"%%FillStyle":0}},{"type":32816,"x":1,"y":1,"width":1,"height":1,"id":-9223372036854775809}],"scale":1.50000000000000000001,"tilt":-0}],"serial":18446744073709551616}' >numbers.json
+"$velumo" mask numbers.json >/dev/null; status=$?
+check "carried numbers: masked" 0 "$status"
+for number in '"id":-9223372036854775809' '"scale":1.50000000000000000001' '"tilt":-0' '"serial":18446744073709551616'; do
+  check "carried numbers: $number kept as spelled" 1 "$(grep -c -- "$number" numbers.json)"
+done
+printf '{"pages":[],"huge":1e400}' >overflow.json
+cp overflow.json overflow.before
+"$velumo" mask overflow.json >/dev/null 2>&1; status=$?
+check "a number no double holds: refused" 1 "$status"
+check "a number no double holds: untouched" "" "$(cmp overflow.json overflow.before 2>&1)"
+
+# A large document saves compactly and reads back: masked twice in a row.
+python3 - big.json <<'PY'
+import json, sys
+frame = {"type": 32829, "x": 0, "y": 0, "width": 0, "height": 0,
+         "attributes": {"%BorderStyle": 1, "%FillStyle": 0}}
+pages = []
+for p in range(6000):
+    annotations = []
+    for i in range(5):
+        annotations.append(dict(frame, x=1000 + 3500 * i, y=2000 + 4000 * i, width=3000, height=3000))
+    for i in range(8):
+        annotations.append({"type": 32816, "x": 500, "y": 1000 + 3000 * i, "width": 9000,
+                            "height": 800, "attributes": {"%FontSize": 10}, "text": "line %d" % i})
+    pages.append({"width": 21000, "height": 29700, "annotations": annotations})
+json.dump({"pages": pages}, open(sys.argv[1], "w"))
+PY
+"$velumo" mask big.json >/dev/null; status=$?
+check "large document: masked" 0 "$status"
+check "large document: one line of compact JSON" 1 "$(wc -l <big.json)"
+out=$("$velumo" mask big.json 2>&1); status=$?
+check "large document: reads back and masks again" "0 $finished" "$status $out"
+
+finish
