@@ -27,7 +27,8 @@ if(NOT WIN32)
 
   add_executable(velumo_svg_render_test ${CMAKE_CURRENT_LIST_DIR}/svg_render_test.cpp)
   target_link_libraries(velumo_svg_render_test PRIVATE
-    velumo_svg_render velumo_masking velumo_memory nlohmann_json::nlohmann_json GTest::gtest_main)
+    velumo_svg_render velumo_masking velumo_test_support nlohmann_json::nlohmann_json
+    GTest::gtest_main)
   velumo_warnings(velumo_svg_render_test)
   gtest_discover_tests(velumo_svg_render_test DISCOVERY_TIMEOUT 60)
 endif()

@@ -263,3 +263,115 @@ TEST(DocumentFileTest, AtomicWriteReplacesTheWholeFileAndKeepsItsMode) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reader takes only what the writer gives back unchanged; each of these
+// would have been read as something else.
+TEST(DocumentParseTest, RefusesWhatItCannotKeepExactly) {
+  const struct {
+    const char* name;
+    std::string text;
+    const char* error;
+  } cases[] = {
+      {"NUL after the document", std::string("{\"pages\":[]}\0{\"pages\":[]}", 25), "NUL byte"},
+      {"NUL inside", std::string("{\"pages\":[],\"x\":\"a\0b\"}", 22), "NUL byte"},
+      {"text after the document", R"({"pages":[]} {"pages":[]})", "not valid JSON"},
+      {"pages twice", R"({"pages":[{"width":1,"height":1}],"pages":[]})",
+       "document has the member \"pages\" twice"},
+      {"host twice", R"({"pages":[],"host":{},"host":{"refuseOffPage":true}})", "\"host\" twice"},
+      {"carried member twice", R"({"pages":[],"meta":1,"meta":2})", "\"meta\" twice"},
+      {"page member twice", R"({"pages":[{"width":1,"height":1,"width":2}]})",
+       "pages[0] has the member \"width\" twice"},
+      {"annotations twice",
+       R"({"pages":[{"width":1,"height":1,"annotations":[],"annotations":[]}]})", "twice"},
+      {"attribute twice",
+       R"({"pages":[{"width":1,"height":1,"annotations":[{"type":1,"x":0,"y":0,"width":1,"height":1,"attributes":{"a":1,"a":2}}]}]})",
+       "pages[0].annotations[0].attributes has the member \"a\" twice"},
+      {"inside a carried value", R"({"pages":[],"meta":{"k":[{"z":1,"z":1}]}})", "\"z\" twice"},
+      {"number no double holds", R"({"pages":[],"x":1e400})", "not valid JSON"},
+      {"page without room for its annotations",
+       [] {
+         std::string page = R"({"width":1,"height":1)";
+         for (std::size_t i = 2; i < hostsim::kMaxObjectMembers; ++i) {
+           page += ",\"m" + std::to_string(i) + "\":0";
+         }
+         return R"({"pages":[)" + page + "}]}";
+       }(),
+       "more than 1024 members"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_NE(ParseError(c.text).find(c.error), std::string::npos) << ParseError(c.text);
+  }
+  // With one member fewer the page fits, and writes back readable.
+  std::string page = R"({"width":1,"height":1)";
+  for (std::size_t i = 3; i < hostsim::kMaxObjectMembers; ++i) {
+    page += ",\"m" + std::to_string(i) + "\":0";
+  }
+  const Document fits = ParseOk(R"({"pages":[)" + page + "}]}");
+  ParseOk(hostsim::SerializeDocument(fits));
+}
+
+// Carried members come back as they were read, numbers spelled as they were.
+TEST(DocumentSerializeTest, CarriedValuesComeBackExactly) {
+  const std::string carried =
+      R"("big":-9223372036854775809,"huge":18446744073709551616,"zero":-0,"exp":1E5,)"
+      R"("frac":1.50000000000000000001,"s":"\u00e9\n\"\\\u0001","nested":{"a":[1,[],{}],"b":null},"t":true)";
+  const std::string text =
+      R"({"pages":[{"width":1,"height":2,"annotations":[],)" + carried + R"(}],)" + carried + "}";
+  const Document document = ParseOk(text);
+  EXPECT_EQ(
+      document.pages[0].extra,
+      R"("big":-9223372036854775809,"huge":18446744073709551616,"zero":-0,"exp":1E5,)"
+      R"("frac":1.50000000000000000001,"s":"é\n\"\\\u0001","nested":{"a":[1,[],{}],"b":null},"t":true)");
+  const std::string saved = hostsim::SerializeDocument(document);
+  EXPECT_EQ(saved, R"({"pages":[{"width":1,"height":2,"annotations":[],)" +
+                       document.pages[0].extra + "}]," + document.extra + "}\n");
+  EXPECT_EQ(hostsim::SerializeDocument(ParseOk(saved)), saved) << "stable on a second round";
+}
+
+// The writer hands the text on page by page, compact, and stops at the
+// reader's size limit.
+TEST(DocumentSerializeTest, WritesCompactPiecesWithinTheSizeLimit) {
+  Document document;
+  hostsim::Page page;
+  page.width = 21000;
+  page.height = 29700;
+  hostsim::Annotation annotation;
+  annotation.type = 0x803D;
+  annotation.SetAttribute("%BorderStyle", 0);
+  page.annotations.assign(100, annotation);
+  document.pages.assign(200, page);
+  std::vector<std::size_t> pieces;
+  std::string text;
+  std::string error;
+  ASSERT_TRUE(hostsim::WriteDocument(
+      document,
+      [&](std::string_view piece) {
+        pieces.push_back(piece.size());
+        text += piece;
+        return true;
+      },
+      error))
+      << error;
+  EXPECT_GT(pieces.size(), 10u);
+  EXPECT_LT(*std::max_element(pieces.begin(), pieces.end()), std::size_t{200} << 10);
+  EXPECT_EQ(text, hostsim::SerializeDocument(document));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << "compact: one line";
+  EXPECT_EQ(text.find(' '), std::string::npos);
+
+  document.extra = "\"pad\":\"" + std::string(hostsim::kMaxDocumentSize, 'p') + "\"";
+  std::size_t handedOn = 0;
+  EXPECT_FALSE(hostsim::WriteDocument(
+      document,
+      [&](std::string_view piece) {
+        handedOn += piece.size();
+        return true;
+      },
+      error));
+  EXPECT_LE(handedOn, hostsim::kMaxDocumentSize);
+  EXPECT_NE(error.find("larger than 33554432 bytes"), std::string::npos) << error;
+}
+
+}  // namespace

@@ -37,7 +37,9 @@ HostAnnotation First(HostDocument document) {
   return info.handle;
 }
 
-Json OneFrame() { return testdoc::Document({testdoc::Page(1000, 1000, {testdoc::KeepFrame(1, 2, 3, 4)})}); }
+Json OneFrame() {
+  return testdoc::Document({testdoc::Page(1000, 1000, {testdoc::KeepFrame(1, 2, 3, 4)})});
+}
 
 std::vector<hostsim::CallFailure>& Reported() {
   static std::vector<hostsim::CallFailure> failures;

@@ -924,12 +924,142 @@ TEST(Cp932Test, ConvertsBothWaysAndReportsWhatItCannotConvert) {
   EXPECT_EQ(hostsim::Utf8ToCp932("😀"), std::nullopt);
   EXPECT_EQ(hostsim::Utf8ToCp932("café"), std::nullopt);
   // For display every stray byte becomes U+FFFD and the rest is converted.
-  EXPECT_EQ(hostsim::Cp932ToUtf8ForDisplay("a\x81\x20\x95\x5C\xFF"), "a\xEF\xBF\xBD 表\xEF\xBF\xBD");
+  EXPECT_EQ(hostsim::Cp932ToUtf8ForDisplay("a\x81\x20\x95\x5C\xFF"),
+            "a\xEF\xBF\xBD 表\xEF\xBF\xBD");
   // Long text crosses the converter's internal buffer.
   std::string longUtf8;
   for (int i = 0; i < 500; ++i) longUtf8 += "表";
   EXPECT_EQ(hostsim::Cp932ToUtf8(hostsim::Utf8ToCp932(longUtf8).value()), longUtf8);
   EXPECT_EQ(hostsim::Utf8ToCp932(longUtf8).value().size(), 1000u);
+}
+
+}  // namespace
+
+namespace {
+
+class HostSimCoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hostsim::SetRecording(true);
+    hostsim::Reset();
+  }
+  void TearDown() override {
+    hostsim::ReportFailuresTo(nullptr);
+    hostsim::Reset();
+  }
+
+  // A page of `count` rectangles whose x is their index.
+  HostDocument OpenRow(int count) {
+    json annotations = json::array();
+    for (int i = 0; i < count; ++i) {
+      annotations.push_back({{"type", kRectangleAnnotation},
+                             {"x", i},
+                             {"y", 0},
+                             {"width", 1},
+                             {"height", 1},
+                             {"attributes", {{"%BorderStyle", i}}}});
+    }
+    const std::string path = dir_.File("row.json");
+    WriteFile(
+        path,
+        json{{"pages", {{{"width", 10}, {"height", 10}, {"annotations", annotations}}}}}.dump());
+    HostDocument document = 0;
+    HostOpenMode mode{12, 1, 1};
+    EXPECT_EQ(HostOpenDocument(path.c_str(), &document, &mode), kHostOk);
+    return document;
+  }
+
+  static HostAnnotationInfo At(HostDocument document, std::int32_t index) {
+    HostAnnotationInfo info{32, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(HostGetAnnotationInformation(document, 1, 0, index, &info, nullptr), kHostOk);
+    return info;
+  }
+
+  TempDir dir_;
+};
+
+// Handles keep naming their annotation however removals move the page's
+// list, whether the caller walks it backwards (as the pass does), forwards,
+// or holds on to handles it looked up long before.
+TEST_F(HostSimCoreTest, HandlesFollowTheirAnnotationThroughRemovals) {
+  const HostDocument document = OpenRow(12);
+  std::vector<HostAnnotation> handles;
+  for (std::int32_t i = 1; i <= 12; ++i) handles.push_back(At(document, i).handle);
+  // Forwards, through handles from before any removal: 0, 2, 4, ...
+  for (std::size_t i = 0; i < 12; i += 2) {
+    ASSERT_EQ(HostRemoveAnnotation(document, handles[i], nullptr), kHostOk) << i;
+  }
+  // Backwards through fresh look-ups: the last two of the six left.
+  ASSERT_EQ(HostRemoveAnnotation(document, At(document, 6).handle, nullptr), kHostOk);
+  ASSERT_EQ(HostRemoveAnnotation(document, At(document, 5).handle, nullptr), kHostOk);
+  // Left: x = 1, 3, 5, 7; every old handle still reads its own attribute.
+  for (const std::size_t i : {std::size_t{1}, std::size_t{3}, std::size_t{5}, std::size_t{7}}) {
+    std::int32_t value = -1;
+    ASSERT_EQ(HostGetAnnotationAttribute(handles[i], "%BorderStyle", &value, 4, nullptr), kHostOk);
+    EXPECT_EQ(value, static_cast<std::int32_t>(i));
+    ASSERT_EQ(HostSetAnnotationAttribute(document, handles[i], "%FillStyle", 0, &value, 0, nullptr),
+              kHostOk);
+  }
+  for (const std::size_t i : {std::size_t{0}, std::size_t{9}, std::size_t{11}}) {
+    std::int32_t value = -1;
+    EXPECT_EQ(HostGetAnnotationAttribute(handles[i], "%BorderStyle", &value, 4, nullptr),
+              kHostInvalidArgument);
+  }
+  for (std::int32_t index = 1; index <= 4; ++index) {
+    EXPECT_EQ(At(document, index).x, 2 * index - 1);
+  }
+  // The log says which page and annotation each call concerned.
+  ASSERT_EQ(HostRemoveAnnotation(document, handles[5], nullptr), kHostOk);
+  EXPECT_EQ(hostsim::Calls().back().page, 1);
+  EXPECT_EQ(hostsim::Calls().back().annotation, 3);
+}
+
+std::vector<hostsim::CallFailure>& Failures() {
+  static std::vector<hostsim::CallFailure> failures;
+  return failures;
+}
+
+// Each failing call is reported with what it concerned; a refused add is not
+// (the pass reports those pages), nor is a call that succeeds.
+TEST_F(HostSimCoreTest, FailuresAreReportedWithTheirPageAnnotationAndReason) {
+  Failures().clear();
+  hostsim::ReportFailuresTo([](const hostsim::CallFailure& f) { Failures().push_back(f); });
+  HostDocument missing = 0;
+  HostOpenMode mode{12, 1, 1};
+  const std::string absent = dir_.File("absent.json");
+  EXPECT_EQ(HostOpenDocument(absent.c_str(), &missing, &mode), kHostFileNotFound);
+  const HostDocument document = OpenRow(3);
+  std::int32_t value = 0;
+  EXPECT_EQ(HostGetAnnotationAttribute(At(document, 2).handle, "%FillStyle", &value, 4, nullptr),
+            kHostInvalidArgument);
+  HostRectShape tiny{24, kRectangleAnnotation, 0, 0, 0, 0};
+  HostAnnotation created = 0;
+  EXPECT_EQ(HostAddAnnotation(document, kRectangleAnnotation, 1, 0, 0, &tiny, &created, nullptr),
+            kHostInvalidArgument);
+
+  ASSERT_EQ(Failures().size(), 2u);
+  EXPECT_EQ(Failures()[0].ordinal, kOrdinalOpenDocument);
+  EXPECT_EQ(Failures()[0].hostPath, absent);
+  EXPECT_EQ(Failures()[0].result, kHostFileNotFound);
+  EXPECT_EQ(Failures()[0].reason, "No such file or directory");
+  EXPECT_EQ(Failures()[1].ordinal, kOrdinalGetAnnotationAttribute);
+  EXPECT_EQ(Failures()[1].hostPath, dir_.File("row.json"));
+  EXPECT_EQ(Failures()[1].page, 1);
+  EXPECT_EQ(Failures()[1].annotation, 2);
+  EXPECT_EQ(Failures()[1].attribute, "%FillStyle");
+}
+
+// The log keeps each record as the call left it, too.
+TEST_F(HostSimCoreTest, RecordsAreLoggedBeforeAndAfterTheCall) {
+  const HostDocument document = OpenRow(2);
+  At(document, 2);
+  const hostsim::RecordedCall& call = hostsim::Calls().back();
+  EXPECT_EQ(call.record, (std::vector<std::int32_t>{32, 0, 0, 0, 0, 0, 0, 0}));
+  ASSERT_EQ(call.recordAfter.size(), 8u);
+  EXPECT_EQ(call.recordAfter[2], 1) << "x";
+  EXPECT_EQ(call.recordAfter[6], kRectangleAnnotation);
+  EXPECT_EQ(call.page, 1);
+  EXPECT_EQ(call.annotation, 2);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "hostsim/document_files.h"
+#include "masking/mask_document.h"
+#include "tests/support/documents.h"
 #include "tests/support/files.h"
 
 namespace {
@@ -173,6 +176,55 @@ TEST(SvgRenderTest, RenderReadsTheFileAndReportsFailures) {
   EXPECT_NE(error.find("not a valid document"), std::string::npos) << error;
   EXPECT_FALSE(RenderDocumentSvg(document, dir.File("no-folder/out.svg"), error));
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"bad.json", "doc.json", "out.svg"}));
+}
+
+// The picture never shows as kept what the pass covers: whatever the frames
+// (overlapping, touching the edges, of negative width or height), every point
+// of the page is either in a "kept" piece or under a mask of the masked
+// document, never both, and a dashed keep-frame outlines only kept ground.
+TEST(SvgRenderTest, WhatThePictureKeepsIsWhatMaskKeeps) {
+  testdoc::DocumentDir dir;
+  const std::string path =
+      dir.Put("doc.json",
+              testdoc::Document({testdoc::Page(
+                  1000, 1000,
+                  {testdoc::KeepFrame(100, 100, 300, 200), testdoc::KeepFrame(300, 200, 300, 300),
+                   testdoc::KeepFrame(0, 800, 1000, 100), testdoc::KeepFrame(700, 300, -200, 100),
+                   testdoc::KeepFrame(800, 600, 100, -300), testdoc::TextNote(50, 50, 10, 10)})}));
+  hostsim::Document document;
+  hostsim::FileVersion version;
+  std::string error;
+  ASSERT_EQ(hostsim::ReadDocumentFile(path, document, version, error), hostsim::FileStatus::kOk);
+  const std::vector<Rect> drawn = RectsOfPage(DocumentToSvg(document), 1);
+  ASSERT_TRUE(masking::MaskDocument(path.c_str()));
+  std::vector<Rect> masks;
+  const testdoc::Json result = testdoc::ReadDocument(path);
+  for (const auto& a : result["pages"][0]["annotations"]) {
+    if (a["attributes"].value("%BorderStyle", 1) == 0) {
+      masks.push_back({"mask", a["x"], a["y"], a["width"], a["height"]});
+    }
+  }
+  ASSERT_FALSE(masks.empty());
+  const auto inside = [](const Rect& r, std::int64_t x, std::int64_t y) {
+    return x > r.x && x < r.x + r.width && y > r.y && y < r.y + r.height;
+  };
+  int keptPoints = 0;
+  for (std::int64_t y = 5; y < 1000; y += 10) {
+    for (std::int64_t x = 5; x < 1000; x += 10) {
+      bool masked = false;
+      for (const Rect& m : masks) masked = masked || inside(m, x, y);
+      bool kept = false;
+      bool outlined = false;
+      for (const Rect& r : drawn) {
+        kept = kept || (r.kind == "kept" && inside(r, x, y));
+        outlined = outlined || (r.kind == "keep-frame" && inside(r, x, y));
+      }
+      ASSERT_NE(kept, masked) << "at (" << x << ", " << y << ")";
+      ASSERT_FALSE(outlined && masked) << "at (" << x << ", " << y << ")";
+      keptPoints += kept ? 1 : 0;
+    }
+  }
+  EXPECT_GT(keptPoints, 0);
 }
 
 }  // namespace

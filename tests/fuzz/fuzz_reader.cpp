@@ -1,48 +1,49 @@
-// Fuzz target: the stand-in host's document reader, on its own and through
-// the open call, with any bytes as the document file.
+// Fuzz target: the stand-in host's document reader and writer, on their own
+// and through the open call, with any bytes as the document file.
 //
 // Any input is either a document or refused with 0x8007000B (bad format) by
 // the open call, never a crash, and both ways agree. A document that is read
-// is written back by the stand-in as text that reads as the same document.
-// Deep nesting, huge objects and huge inputs are bounded by the reader's
-// limits (hostsim/document_file.h); runs use -rss_limit_mb and -timeout to
-// catch any input that costs more than it should.
-#include <sys/mman.h>
+// is written back by the stand-in as text that reads as the same document and
+// is written the same again. Deep nesting, huge objects and huge inputs are
+// bounded by the reader's limits (hostsim/document.h); runs use -rss_limit_mb
+// and -timeout to catch any input that costs more than it should.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "hostapi/host_api.h"
-#include "hostsim/document_file.h"
+#include "hostsim/document_json.h"
 #include "hostsim/hostsim.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-// The open call reads a file: the input goes to a file in memory, reached
-// through its descriptor's path.
+// The open call reads a file: the input goes to a file of this process in
+// the temporary folder, kept for the whole run.
 const std::string& DocumentPath() {
   static const std::string path = [] {
-    const int fd = ::memfd_create("velumo-fuzz-document", MFD_CLOEXEC);
-    FUZZ_CHECK(fd >= 0);
-    return "/proc/self/fd/" + std::to_string(fd);
+    std::string name = "/tmp/velumo-fuzz-reader-" + std::to_string(::getpid()) + ".json";
+    std::atexit([] { ::unlink(DocumentPath().c_str()); });
+    return name;
   }();
   return path;
 }
 
 void WriteDocumentFile(const std::uint8_t* data, std::size_t size) {
-  const std::string& path = DocumentPath();
-  const int fd = std::stoi(path.substr(path.rfind('/') + 1));
-  FUZZ_CHECK(::ftruncate(fd, 0) == 0);
+  const int fd = ::open(DocumentPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  FUZZ_CHECK(fd >= 0);
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t written = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+    const ssize_t written = ::write(fd, data + done, size - done);
     FUZZ_CHECK(written > 0);
     done += static_cast<std::size_t>(written);
   }
+  FUZZ_CHECK(::close(fd) == 0);
 }
 
 // The result a failure rule of the document gives the first call of `ordinal`.
