@@ -56,7 +56,7 @@ HostResult StoreDocument(DocumentOrigin& origin, const Document& document, std::
   ReplaceRules rules;
   rules.unchangedSince = &origin.version;
   FileVersion saved;
-  const bool written = ReplaceFile(
+  const bool written = ReplaceFileWith(
       origin.location, rules,
       [&document](const TextSink& sink, std::string& why) {
         return WriteDocument(document, sink, why);

@@ -172,10 +172,12 @@ class Reader : public nlohmann::json_sax<Json> {
     names_.resize(kMaxNestingDepth);
   }
 
-  bool null() override { return Scalar(Kind::kNull, [](std::string& text) { text += "null"; }); }
+  bool null() override {
+    return Scalar(Kind::kNull, [](std::string& text) { text += "null"; });
+  }
   bool boolean(bool value) override {
-    return Scalar(Kind::kBool, [value](std::string& text) { text += value ? "true" : "false"; },
-                  value);
+    return Scalar(
+        Kind::kBool, [value](std::string& text) { text += value ? "true" : "false"; }, value);
   }
   bool number_integer(number_integer_t value) override {
     // Only a leading minus makes an integer signed, so a signed zero was "-0".
@@ -262,8 +264,8 @@ class Reader : public nlohmann::json_sax<Json> {
   }
 
   bool TooManyMembers() {
-    return Fail("", "has an object with more than " + std::to_string(kMaxObjectMembers) +
-                        " members");
+    return Fail("",
+                "has an object with more than " + std::to_string(kMaxObjectMembers) + " members");
   }
 
   // The path of the value in the innermost `depth` frames: "pages[0].width".
@@ -458,7 +460,8 @@ class Reader : public nlohmann::json_sax<Json> {
       }
       return true;
     }
-    if (kind != Kind::kInteger || number >= 0 || number < std::numeric_limits<std::int32_t>::min()) {
+    if (kind != Kind::kInteger || number >= 0 ||
+        number < std::numeric_limits<std::int32_t>::min()) {
       return Fail(Where(), "is not a negative 32-bit integer");
     }
     rule.result = static_cast<std::int32_t>(number);
@@ -529,8 +532,8 @@ class Reader : public nlohmann::json_sax<Json> {
         if (!require(1, "width") || !require(2, "height")) return false;
         return (frame.seen & 4) != 0 || frame.count < kMaxObjectMembers || TooManyMembers();
       case Slot::kAnnotation:
-        if (!require(1, "type") || !require(2, "x") || !require(4, "y") ||
-            !require(8, "width") || !require(16, "height")) {
+        if (!require(1, "type") || !require(2, "x") || !require(4, "y") || !require(8, "width") ||
+            !require(16, "height")) {
           return false;
         }
         return (frame.seen & 32) != 0 || frame.count < kMaxObjectMembers || TooManyMembers();

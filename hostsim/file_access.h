@@ -86,14 +86,14 @@ using ContentWriter = std::function<bool(const TextSink& sink, std::string& reas
 // signal during the writing removes the temporary file. On failure the file
 // is untouched, no temporary file is left and `reason` says what went wrong
 // in the system's words. On success `version`, if given, is the new file's.
-bool ReplaceFile(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
+bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
                  FileVersion* version, std::string& reason);
 
-// ReplaceFile with the content at hand.
+// ReplaceFileWith with the content at hand.
 bool ReplaceFileContent(const std::string& path, std::string_view content,
                         const ReplaceRules& rules, std::string& reason);
 
-// The steps of ReplaceFile, in the order it takes them.
+// The steps of ReplaceFileWith, in the order it takes them.
 enum class SaveStep {
   kNone,
   kCreateTemporary,  // making the temporary file
@@ -104,7 +104,7 @@ enum class SaveStep {
 };
 
 // Test hooks, process-wide like the rest of the stand-in's state: from now
-// on every ReplaceFile fails at `step` as if the system had refused it (kNone:
+// on every ReplaceFileWith fails at `step` as if the system had refused it (kNone:
 // none fails), and calls `watcher` (if not null) as it begins each step.
 void FailSaveStepForTesting(SaveStep step);
 void WatchSaveStepsForTesting(void (*watcher)(SaveStep step));

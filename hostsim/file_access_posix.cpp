@@ -206,8 +206,8 @@ bool CopyExtendedAttributes(const std::string& path, int fd, std::string& reason
     if (size < 0 && errno == ENODATA) continue;  // removed meanwhile
     if (size < 0 || ::fsetxattr(fd, name, value.data(), static_cast<std::size_t>(size), 0) != 0) {
       if (Unsupported(errno)) continue;
-      reason = std::string("cannot keep its extended attribute ") + name + ": " +
-               SystemReason(errno);
+      reason =
+          std::string("cannot keep its extended attribute ") + name + ": " + SystemReason(errno);
       return false;
     }
   }
@@ -416,7 +416,7 @@ FileStatus CheckReplaceable(const std::string& path, std::string& reason) {
   return FileStatus::kOk;
 }
 
-bool ReplaceFile(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
+bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
                  FileVersion* version, std::string& reason) {
   Target target;
   if (!FindTarget(path, rules, target, reason)) return false;
@@ -472,9 +472,9 @@ bool ReplaceFile(const std::string& path, const ReplaceRules& rules, const Conte
 
 bool ReplaceFileContent(const std::string& path, std::string_view content,
                         const ReplaceRules& rules, std::string& reason) {
-  return ReplaceFile(
-      path, rules, [content](const TextSink& sink, std::string&) { return sink(content); },
-      nullptr, reason);
+  return ReplaceFileWith(
+      path, rules, [content](const TextSink& sink, std::string&) { return sink(content); }, nullptr,
+      reason);
 }
 
 void FailSaveStepForTesting(SaveStep step) { failingSaveStep = step; }

@@ -27,7 +27,8 @@ std::string SystemReason(DWORD code) {
   const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                       nullptr, code, 0, text, sizeof text, nullptr);
   std::string reason(text, length);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) {
+  while (!reason.empty() &&
+         (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) {
     reason.pop_back();
   }
   return reason.empty() ? "system error " + std::to_string(code) : reason;
@@ -146,7 +147,7 @@ FileStatus CheckReplaceable(const std::string& path, std::string& reason) {
   return FileStatus::kOk;
 }
 
-bool ReplaceFile(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
+bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
                  FileVersion* version, std::string& reason) {
   FileVersion current;
   const bool exists = VersionAt(path, current);
@@ -178,7 +179,7 @@ bool ReplaceFile(const std::string& path, const ReplaceRules& rules, const Conte
   for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
     char name[32];
     std::snprintf(name, sizeof name, "\\.velumo-%08x",
-                  (GetCurrentProcessId() * 7919u + ++counter) & 0xFFFFFFFFu);
+                  static_cast<unsigned>(GetCurrentProcessId() * 7919u + ++counter));
     temporary = Folder(path) + name;
     if (BeginStep(SaveStep::kCreateTemporary)) {
       file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -237,9 +238,9 @@ bool ReplaceFile(const std::string& path, const ReplaceRules& rules, const Conte
 
 bool ReplaceFileContent(const std::string& path, std::string_view content,
                         const ReplaceRules& rules, std::string& reason) {
-  return ReplaceFile(
-      path, rules, [content](const TextSink& sink, std::string&) { return sink(content); },
-      nullptr, reason);
+  return ReplaceFileWith(
+      path, rules, [content](const TextSink& sink, std::string&) { return sink(content); }, nullptr,
+      reason);
 }
 
 void FailSaveStepForTesting(SaveStep step) { failingSaveStep = step; }

@@ -114,9 +114,8 @@ void LogText(Call& call, const char* text) {
 std::int64_t Flag(const void* pointer) { return pointer != nullptr ? 1 : 0; }
 
 std::int32_t Clamped(std::int64_t value) {
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
-                               std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 // An attribute name from the caller (ANSI code page) as the UTF-8 key used in
@@ -196,7 +195,8 @@ void Forget(HostDocument handle) {
   const auto it = state.documents.find(handle);
   if (it == state.documents.end()) return;
   for (const Page& page : it->second->document.pages) {
-    for (const Annotation& annotation : page.annotations) state.annotations.erase(annotation.handle);
+    for (const Annotation& annotation : page.annotations)
+      state.annotations.erase(annotation.handle);
   }
   state.documents.erase(it);
 }
@@ -526,9 +526,8 @@ HostResult HOST_API_CALL HostGetPageInformation(HostDocument document, std::int3
 }
 
 HostResult HOST_API_CALL HostSaveDocument(HostDocument document, void* reserved) {
-  return hostsim::Run(kOrdinalSaveDocument, [&](hostsim::Call& call) {
-    return hostsim::Save(call, document, reserved);
-  });
+  return hostsim::Run(kOrdinalSaveDocument,
+                      [&](hostsim::Call& call) { return hostsim::Save(call, document, reserved); });
 }
 
 HostResult HOST_API_CALL HostGetAnnotationInformation(HostDocument document, std::int32_t page,

@@ -49,7 +49,7 @@ struct RecordedCall {
 // A call that failed, for diagnostics.
 struct CallFailure {
   int ordinal = 0;
-  std::string hostPath;  // the document's path as passed to the open call, if known
+  std::string hostPath;         // the document's path as passed to the open call, if known
   std::int32_t page = 0;        // as in RecordedCall
   std::int32_t annotation = 0;  // as in RecordedCall
   std::string attribute;        // the attribute name (56, 66) as passed

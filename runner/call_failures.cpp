@@ -41,8 +41,8 @@ std::string CallName(const hostsim::CallFailure& failure) {
 
 std::string DescribeFailure(const hostsim::CallFailure& failure) {
   std::string line = "velumo: ";
-  line += failure.hostPath.empty() ? std::string("(unknown document)")
-                                   : DisplayText(failure.hostPath);
+  line +=
+      failure.hostPath.empty() ? std::string("(unknown document)") : DisplayText(failure.hostPath);
   if (failure.page != 0) line += ": page " + std::to_string(failure.page);
   if (failure.annotation != 0) {
     line += (failure.page != 0 ? ", annotation " : ": annotation ") +

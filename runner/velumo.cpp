@@ -54,14 +54,13 @@ int Mask(int count, char** arguments) {
     }
     if (options && IsHelp(argument)) return runner::PrintHelp();
     if (options && argument[0] == '-' && argument[1] != '\0') {
-      return runner::UsageError(
-          ("unknown option " + runner::PrintableText(argument) + " (use -- before such a file name)")
-              .c_str());
+      return runner::UsageError(("unknown option " + runner::PrintableText(argument) +
+                                 " (use -- before such a file name)")
+                                    .c_str());
     }
     const auto hostPath = runner::HostPathFor(argument);
     if (!hostPath) {
-      return runner::UsageError(("the file name \"" +
-                                 runner::PrintableText(argument) +
+      return runner::UsageError(("the file name \"" + runner::PrintableText(argument) +
                                  "\" cannot be handed to the host: code page 932 cannot hold "
                                  "it exactly, so the host would work on another file")
                                     .c_str());

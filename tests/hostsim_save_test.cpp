@@ -27,7 +27,7 @@ using testdoc::Json;
 struct StepCase {
   SaveStep step;
   const char* name;
-  const char* error;  // how ReplaceFile's error text begins
+  const char* error;  // how ReplaceFileWith's error text begins
   int code;           // the system error it reports
 };
 
