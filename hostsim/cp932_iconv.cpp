@@ -10,15 +10,17 @@ namespace hostsim {
 namespace {
 
 // iconv_open's failure value is (iconv_t)-1 by its definition.
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+bool Unavailable(iconv_t cd) {
+  return cd == reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+}
 
 // One converter per direction, opened on first use and kept: opening one
 // costs far more than a conversion, and attribute names are converted on
 // every call of the host API that takes one. Single-threaded, like the
 // stand-in.
 iconv_t Converter(bool toUtf8) {
-  static const iconv_t toUtf8Converter = iconv_open("UTF-8", "CP932");
-  static const iconv_t toCp932Converter = iconv_open("CP932", "UTF-8");
+  static iconv_t toUtf8Converter = iconv_open("UTF-8", "CP932");
+  static iconv_t toCp932Converter = iconv_open("CP932", "UTF-8");
   return toUtf8 ? toUtf8Converter : toCp932Converter;
 }
 
@@ -28,7 +30,7 @@ enum class Step { kDone, kBadInput, kUnavailable };
 Step Convert(iconv_t cd, std::string_view text, std::string& out, std::size_t& consumed) {
   out.clear();
   consumed = 0;
-  if (cd == kNoConverter) return Step::kUnavailable;
+  if (Unavailable(cd)) return Step::kUnavailable;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   // iconv takes a non-const input pointer but never writes through it.
   char* in = const_cast<char*>(text.data());  // NOLINT(cppcoreguidelines-pro-type-const-cast)

@@ -295,34 +295,35 @@ class Reader : public nlohmann::json_sax<Json> {
     if (frames_.empty()) return Slot::kDocument;
     Frame& frame = frames_.back();
     if (!frame.object) ++frame.count;
-    const std::string& key = frame.key;
+    const std::string& name = frame.key;
     switch (frame.slot) {
       case Slot::kDocument:
-        if (key == "pages") return Slot::kPages;
-        return key == "host" ? Slot::kHost : Slot::kCarried;
+        if (name == "pages") return Slot::kPages;
+        return name == "host" ? Slot::kHost : Slot::kCarried;
       case Slot::kPages:
         return Slot::kPage;
       case Slot::kPage:
-        if (key == "width" || key == "height") return Slot::kInt32;
-        return key == "annotations" ? Slot::kAnnotations : Slot::kCarried;
+        if (name == "width" || name == "height") return Slot::kInt32;
+        return name == "annotations" ? Slot::kAnnotations : Slot::kCarried;
       case Slot::kAnnotations:
         return Slot::kAnnotation;
       case Slot::kAnnotation:
-        if (MemberBit(Slot::kAnnotation, key) & 31u) return Slot::kInt32;
-        return key == "attributes" ? Slot::kAttributes : Slot::kCarried;
+        if (MemberBit(Slot::kAnnotation, name) & 31u) return Slot::kInt32;
+        return name == "attributes" ? Slot::kAttributes : Slot::kCarried;
       case Slot::kAttributes:
         return Slot::kInt32;
       case Slot::kHost:
-        if (key == "minAnnotationSize" || key == "pageCountSkew" || key == "annotationCountSkew") {
+        if (name == "minAnnotationSize" || name == "pageCountSkew" ||
+            name == "annotationCountSkew") {
           return Slot::kInt32;
         }
-        if (key == "refuseOffPage" || key == "countOnFailure") return Slot::kBool;
-        return key == "failures" ? Slot::kFailures : Slot::kIgnored;
+        if (name == "refuseOffPage" || name == "countOnFailure") return Slot::kBool;
+        return name == "failures" ? Slot::kFailures : Slot::kIgnored;
       case Slot::kFailures:
         return Slot::kFailure;
       case Slot::kFailure:
-        if (key == "ordinal" || key == "call") return Slot::kInt32;
-        return key == "result" ? Slot::kResult : Slot::kIgnored;
+        if (name == "ordinal" || name == "call") return Slot::kInt32;
+        return name == "result" ? Slot::kResult : Slot::kIgnored;
       default:
         return Slot::kIgnored;
     }
@@ -405,11 +406,11 @@ class Reader : public nlohmann::json_sax<Json> {
 
   bool StoreInt32(std::int32_t value) {
     const Frame& frame = frames_.back();
-    const std::string& key = frame.key;
+    const std::string& name = frame.key;
     switch (frame.slot) {
       case Slot::kPage: {
         Page& page = out_.pages.back();
-        (key == "width" ? page.width : page.height) = value;
+        (name == "width" ? page.width : page.height) = value;
         return true;
       }
       case Slot::kAnnotation: {
@@ -417,25 +418,25 @@ class Reader : public nlohmann::json_sax<Json> {
         std::int32_t* const fields[] = {&annotation.type, &annotation.x, &annotation.y,
                                         &annotation.width, &annotation.height};
         for (unsigned i = 0; i < 5; ++i) {
-          if (MemberBit(Slot::kAnnotation, key) == 1u << i) *fields[i] = value;
+          if (MemberBit(Slot::kAnnotation, name) == 1u << i) *fields[i] = value;
         }
         return true;
       }
       case Slot::kAttributes:
         // Names are unique in the object, so no look-up is needed.
-        out_.pages.back().annotations.back().attributes.emplace_back(key, value);
+        out_.pages.back().annotations.back().attributes.emplace_back(name, value);
         return true;
       case Slot::kHost:
-        if (key == "minAnnotationSize") {
+        if (name == "minAnnotationSize") {
           out_.host.minAnnotationSize = value;
         } else {
-          (key == "pageCountSkew" ? out_.host.pageCountSkew : out_.host.annotationCountSkew) =
+          (name == "pageCountSkew" ? out_.host.pageCountSkew : out_.host.annotationCountSkew) =
               value;
         }
         return true;
       case Slot::kFailure: {
         FailureRule& rule = out_.host.failures.back();
-        if (key == "call") {
+        if (name == "call") {
           if (value < 1) return Fail(Where(), "is not 1 or more");
           rule.call = value;
           return true;

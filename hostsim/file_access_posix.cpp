@@ -416,8 +416,8 @@ FileStatus CheckReplaceable(const std::string& path, std::string& reason) {
   return FileStatus::kOk;
 }
 
-bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
-                 FileVersion* version, std::string& reason) {
+bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
+                     const ContentWriter& content, FileVersion* version, std::string& reason) {
   Target target;
   if (!FindTarget(path, rules, target, reason)) return false;
   if (target.path.size() >= PATH_MAX) {

@@ -147,8 +147,8 @@ FileStatus CheckReplaceable(const std::string& path, std::string& reason) {
   return FileStatus::kOk;
 }
 
-bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
-                 FileVersion* version, std::string& reason) {
+bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
+                     const ContentWriter& content, FileVersion* version, std::string& reason) {
   FileVersion current;
   const bool exists = VersionAt(path, current);
   if (!exists && (rules.unchangedSince != nullptr || !rules.mayCreate)) {

@@ -94,7 +94,7 @@ std::vector<std::int32_t> Words(const void* record, std::size_t size) {
   return words;
 }
 
-void LogArgs(Call& call, std::initializer_list<std::int64_t> args) {
+void LogArgs(const Call& call, std::initializer_list<std::int64_t> args) {
   if (call.log != nullptr) call.log->args = args;
 }
 
@@ -107,7 +107,7 @@ void LogRecord(Call& call, const Record* record) {
   if (call.log != nullptr) call.log->record = Words(record, sizeof(Record));
 }
 
-void LogText(Call& call, const char* text) {
+void LogText(const Call& call, const char* text) {
   if (call.log != nullptr && text != nullptr) call.log->text = text;
 }
 
