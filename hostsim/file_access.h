@@ -86,8 +86,8 @@ using ContentWriter = std::function<bool(const TextSink& sink, std::string& reas
 // signal during the writing removes the temporary file. On failure the file
 // is untouched, no temporary file is left and `reason` says what went wrong
 // in the system's words. On success `version`, if given, is the new file's.
-bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules, const ContentWriter& content,
-                 FileVersion* version, std::string& reason);
+bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
+                     const ContentWriter& content, FileVersion* version, std::string& reason);
 
 // ReplaceFileWith with the content at hand.
 bool ReplaceFileContent(const std::string& path, std::string_view content,
