@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "hostapi/host_api.h"
 #include "hostsim/document_files.h"
 #include "hostsim/document_json.h"
 #include "hostsim/file_access.h"
@@ -71,7 +72,7 @@ TEST(DocumentParseTest, ReadsPagesAnnotationsAndHostSettings) {
   EXPECT_EQ(document.host.minAnnotationSize, 300);
   EXPECT_TRUE(document.host.refuseOffPage);
   ASSERT_EQ(document.host.failures.size(), 3u);
-  EXPECT_EQ(document.host.failures[0].ordinal, 64);
+  EXPECT_EQ(document.host.failures[0].ordinal, kOrdinalAddAnnotation);
   EXPECT_EQ(document.host.failures[0].call, 2);
   EXPECT_EQ(document.host.failures[0].result, static_cast<std::int32_t>(0x80004005u));
   EXPECT_EQ(document.host.failures[1].result, static_cast<std::int32_t>(0x80070005u));

@@ -503,7 +503,8 @@ TEST_F(HostSimTest, AddRefusesRectanglesOffThePageWhenAsked) {
 
 TEST_F(HostSimTest, SaveWritesTheWholeDocumentAndKeepsUnknownMembers) {
   json doc = BaseDocument();
-  doc["host"]["failures"] = json::array({{{"ordinal", 25}, {"call", 9}, {"result", "0x80004005"}}});
+  doc["host"]["failures"] = json::array(
+      {{{"ordinal", kOrdinalGetPageInformation}, {"call", 9}, {"result", "0x80004005"}}});
   const std::string path = Write(doc);
   const HostDocument document = OpenOk(path);
 
@@ -725,14 +726,16 @@ TEST_F(HostSimTest, InjectedFailureHitsExactlyTheNamedCallOfEachOrdinal) {
 
 TEST_F(HostSimTest, InjectedFailuresOfOpenSaveAndClose) {
   json doc = BaseDocument();
-  doc["host"]["failures"] = json::array({{{"ordinal", 22}, {"call", 1}, {"result", "0x80040003"}}});
+  doc["host"]["failures"] =
+      json::array({{{"ordinal", kOrdinalOpenDocument}, {"call", 1}, {"result", "0x80040003"}}});
   HostDocument document = 0;
   EXPECT_EQ(Open(Write(doc, "refused.json"), document), kHostNoRight);
   EXPECT_EQ(document, 0u);
   EXPECT_EQ(hostsim::OpenHandleCount(), 0);
 
-  doc["host"]["failures"] = json::array({{{"ordinal", 32}, {"call", 1}, {"result", -5}},
-                                         {{"ordinal", 23}, {"call", 1}, {"result", "0x800e0005"}}});
+  doc["host"]["failures"] =
+      json::array({{{"ordinal", kOrdinalSaveDocument}, {"call", 1}, {"result", -5}},
+                   {{"ordinal", kOrdinalCloseDocument}, {"call", 1}, {"result", "0x800e0005"}}});
   const std::string path = Write(doc);
   const std::string before = ReadFile(path);
   document = OpenOk(path);
@@ -749,8 +752,9 @@ TEST_F(HostSimTest, InjectedFailuresOfOpenSaveAndClose) {
 
 TEST_F(HostSimTest, InjectedFailuresCountPerOpenedDocument) {
   json doc = BaseDocument();
-  doc["host"]["failures"] = json::array({{{"ordinal", 25}, {"call", 2}, {"result", -25}},
-                                         {{"ordinal", 56}, {"call", 1}, {"result", -56}}});
+  doc["host"]["failures"] =
+      json::array({{{"ordinal", kOrdinalGetPageInformation}, {"call", 2}, {"result", -25}},
+                   {{"ordinal", kOrdinalGetAnnotationAttribute}, {"call", 1}, {"result", -56}}});
   const std::string path = Write(doc);
   const HostDocument a = OpenOk(path);
   const HostDocument b = OpenOk(path);
@@ -803,44 +807,44 @@ TEST_F(HostSimTest, CallsAreLoggedAsPassedIn) {
   using Words = std::vector<std::int32_t>;
   const std::int64_t doc = document;
 
-  EXPECT_EQ(calls[0].ordinal, 22);
+  EXPECT_EQ(calls[0].ordinal, kOrdinalOpenDocument);
   EXPECT_EQ(calls[0].args, Args({1}));
   EXPECT_EQ(calls[0].record, Words({12, 1, 1}));
   EXPECT_EQ(calls[0].text, path);
   EXPECT_EQ(calls[0].handleOut, document);
   EXPECT_EQ(calls[0].result, kHostOk);
 
-  EXPECT_EQ(calls[1].ordinal, 24);
+  EXPECT_EQ(calls[1].ordinal, kOrdinalGetDocumentInformation);
   EXPECT_EQ(calls[1].args, Args({doc}));
   EXPECT_EQ(calls[1].record, Words({40, 0, 0, 0, 0, 0, 0, 0, 0, 3}));
 
-  EXPECT_EQ(calls[2].ordinal, 25);
+  EXPECT_EQ(calls[2].ordinal, kOrdinalGetPageInformation);
   EXPECT_EQ(calls[2].args, Args({doc, 1}));
   EXPECT_EQ(calls[2].record, Words({32, 1, 2, 3, 4, 5, 6, 7})) << "the record before the call";
 
-  EXPECT_EQ(calls[3].ordinal, 55);
+  EXPECT_EQ(calls[3].ordinal, kOrdinalGetAnnotationInformation);
   EXPECT_EQ(calls[3].args, Args({doc, 1, 0, 1, 0}));
   EXPECT_EQ(calls[3].record, Words({32, 0, 0, 0, 0, 0, 0, kSentinel}));
 
-  EXPECT_EQ(calls[4].ordinal, 56);
+  EXPECT_EQ(calls[4].ordinal, kOrdinalGetAnnotationAttribute);
   EXPECT_EQ(calls[4].args, Args({info.handle, 4, 1}));
   EXPECT_EQ(calls[4].text, "%FillStyle");
   EXPECT_TRUE(calls[4].record.empty());
 
-  EXPECT_EQ(calls[5].ordinal, 64);
+  EXPECT_EQ(calls[5].ordinal, kOrdinalAddAnnotation);
   EXPECT_EQ(calls[5].args, Args({doc, kRectangleAnnotation, 2, -10, 20, 1, 0}));
   EXPECT_EQ(calls[5].record, Words({24, kRectangleAnnotation, 0, 0, 300, 400}));
   EXPECT_EQ(calls[5].handleOut, created);
 
-  EXPECT_EQ(calls[6].ordinal, 66);
+  EXPECT_EQ(calls[6].ordinal, kOrdinalSetAnnotationAttribute);
   EXPECT_EQ(calls[6].args, Args({doc, created, 0, 0, 0, 0}));
   EXPECT_EQ(calls[6].text, "%BorderStyle");
 
-  EXPECT_EQ(calls[7].ordinal, 65);
+  EXPECT_EQ(calls[7].ordinal, kOrdinalRemoveAnnotation);
   EXPECT_EQ(calls[7].args, Args({doc, info.handle, 0}));
-  EXPECT_EQ(calls[8].ordinal, 32);
+  EXPECT_EQ(calls[8].ordinal, kOrdinalSaveDocument);
   EXPECT_EQ(calls[8].args, Args({doc, 0}));
-  EXPECT_EQ(calls[9].ordinal, 23);
+  EXPECT_EQ(calls[9].ordinal, kOrdinalCloseDocument);
   EXPECT_EQ(calls[9].args, Args({doc, 0}));
   for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(calls[i].result, kHostOk) << i;
   EXPECT_EQ(calls[10].result, kHostInvalidArgument);
