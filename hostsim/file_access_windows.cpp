@@ -225,6 +225,13 @@ bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
     reason = "cannot write " + path + ": " + why;
     return false;
   }
+  // The last look before the rename: someone may have written meanwhile.
+  FileVersion now;
+  if (rules.unchangedSince != nullptr && (!VersionAt(path, now) || now != *rules.unchangedSince)) {
+    DeleteFileA(temporary.c_str());
+    reason = path + " was changed by someone else since it was opened";
+    return false;
+  }
   if (!BeginStep(SaveStep::kRename) ||
       !MoveFileExA(temporary.c_str(), path.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
