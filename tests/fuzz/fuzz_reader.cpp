@@ -24,10 +24,13 @@
 namespace {
 
 // The open call reads a file: the input goes to a file of this process in
-// the temporary folder, kept for the whole run.
+// memory (/dev/shm, where there is one; a disk would make each run wait for
+// it), kept for the whole run.
 const std::string& DocumentPath() {
   static const std::string path = [] {
-    std::string name = "/tmp/velumo-fuzz-reader-" + std::to_string(::getpid()) + ".json";
+    const char* folder = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    std::string name =
+        std::string(folder) + "/velumo-fuzz-reader-" + std::to_string(::getpid()) + ".json";
     std::atexit([] { ::unlink(DocumentPath().c_str()); });
     return name;
   }();
