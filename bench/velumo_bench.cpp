@@ -17,12 +17,9 @@
 
 void masking::ShowMessage(const char*) {}
 
-using masking::MaskDocument;
-using masking::MaskPiece;
-using masking::MaskRegion;
-
 namespace {
 
+using masking::MaskDocument;
 using masking::MaskPiece;
 using masking::MaskRegion;
 
