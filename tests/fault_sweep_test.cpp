@@ -16,12 +16,12 @@
 #include "tests/support/documents.h"
 #include "tests/support/failing_memory.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/pass_test.h"
 
 namespace {
 
-using masking::MaskDocument;
-
 using testdoc::Json;
+using testpass::PassRun;
 
 // Three pages: keep-frames among other annotations, a page without frames,
 // and a page where the host refuses the pieces that grow off the page.
@@ -52,30 +52,18 @@ Json SweepDocumentWithRuledPage() {
   return document;
 }
 
-struct PassRun {
-  bool result;
-  std::vector<std::string> messages;
-  std::vector<int> ordinals;
+// The sweeps run one pass after another; a close that is made to fail leaves
+// its handle with the stand-in, which the next pass's fresh start drops.
+class FaultSweep : public testpass::PassTest {
+ protected:
+  void TearDown() override {
+    StartAfresh();
+    PassTest::TearDown();
+  }
 };
 
-PassRun MaskOnce(const std::string& path) {
-  hostsim::Reset();
-  RecordedMessages().clear();
-  PassRun run{MaskDocument(path.c_str()), {}, {}};
-  run.messages = RecordedMessages();
-  for (const hostsim::RecordedCall& call : hostsim::Calls()) run.ordinals.push_back(call.ordinal);
-  return run;
-}
-
-int Count(const std::vector<int>& ordinals, int ordinal) {
-  int n = 0;
-  for (int o : ordinals) n += o == ordinal ? 1 : 0;
-  return n;
-}
-
-TEST(FaultSweep, EveryFailingHostCallEndsThePassByTheRules) {
-  testdoc::DocumentDir dir;
-  const std::string path = dir.File("sweep.json");
+TEST_F(FaultSweep, EveryFailingHostCallEndsThePassByTheRules) {
+  const std::string path = dir_.File("sweep.json");
   testdoc::WriteFile(path, SweepDocument(true).dump(2));
   const PassRun baseline = MaskOnce(path);
   ASSERT_TRUE(baseline.result);
@@ -154,9 +142,8 @@ TEST(FaultSweep, EveryFailingHostCallEndsThePassByTheRules) {
 // A failing allocation of a region's pieces or of a message gives up on the
 // document; one of a region's grid only makes the region walk its list, and
 // the pass saves exactly the masks it saves with all the memory it wants.
-TEST(FaultSweep, EveryFailingAllocationGivesUpOrChangesNothing) {
-  testdoc::DocumentDir dir;
-  const std::string path = dir.File("memory.json");
+TEST_F(FaultSweep, EveryFailingAllocationGivesUpOrChangesNothing) {
+  const std::string path = dir_.File("memory.json");
   const std::string bytes = SweepDocumentWithRuledPage().dump(2);
   testdoc::WriteFile(path, bytes);
   FailAllocationAfter(0);

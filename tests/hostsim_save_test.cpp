@@ -16,6 +16,7 @@
 #include "tests/support/documents.h"
 #include "tests/support/failing_memory.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/pass_test.h"
 
 namespace {
 
@@ -53,28 +54,7 @@ Json ThreePages() {
   return document;
 }
 
-class SaveTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    hostsim::SetRecording(true);
-    hostsim::Reset();
-    RecordedMessages().clear();
-    FailAllocationAfter(0);
-  }
-  void TearDown() override {
-    hostsim::FailSaveStepForTesting(SaveStep::kNone);
-    FailAllocationAfter(0);
-    hostsim::Reset();
-  }
-
-  std::vector<int> Ordinals() const {
-    std::vector<int> ordinals;
-    for (const hostsim::RecordedCall& call : hostsim::Calls()) ordinals.push_back(call.ordinal);
-    return ordinals;
-  }
-
-  testdoc::DocumentDir dir_;
-};
+class SaveTest : public testpass::PassTest {};
 
 TEST_F(SaveTest, AtomicWriteFailingAtEachStepKeepsTheOriginalAndSaysWhy) {
   const std::string path = dir_.File("doc.json");

@@ -15,6 +15,7 @@
 #include "tests/support/documents.h"
 #include "tests/support/failing_memory.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/pass_test.h"
 
 namespace {
 
@@ -23,40 +24,11 @@ using masking::MaskPiece;
 using masking::MaskRegion;
 
 using hostsim::RecordedCall;
-using masking::MaskPiece;
-using masking::MaskRegion;
 using testdoc::Json;
 using Words = std::vector<std::int32_t>;
 using Args = std::vector<std::int64_t>;
 
-class MaskDocumentTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    hostsim::Reset();
-    RecordedMessages().clear();
-    FailAllocationAfter(0);
-  }
-  void TearDown() override {
-    EXPECT_EQ(hostsim::OpenHandleCount(), 0) << "every opened document is closed";
-    EXPECT_EQ(LiveBlocks(), 0) << "no region outlives its page";
-  }
-
-  std::vector<RecordedCall> CallsOf(int ordinal) const {
-    std::vector<RecordedCall> calls;
-    for (const RecordedCall& c : hostsim::Calls()) {
-      if (c.ordinal == ordinal) calls.push_back(c);
-    }
-    return calls;
-  }
-
-  std::vector<int> Ordinals() const {
-    std::vector<int> ordinals;
-    for (const RecordedCall& c : hostsim::Calls()) ordinals.push_back(c.ordinal);
-    return ordinals;
-  }
-
-  testdoc::DocumentDir dir_;
-};
+class MaskDocumentTest : public testpass::PassTest {};
 
 // Every record that the pass hands to the host starts with its own size,
 // whatever the call and the page; the records the host only fills are

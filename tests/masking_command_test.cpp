@@ -8,8 +8,8 @@
 
 #include "hostsim/hostsim.h"
 #include "tests/support/documents.h"
-#include "tests/support/failing_memory.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/pass_test.h"
 
 namespace {
 
@@ -21,29 +21,13 @@ using testdoc::Json;
 
 const std::string kCommand = testdoc::Cp932("マスキング");
 
-class MaskingCommandTest : public ::testing::Test {
+class MaskingCommandTest : public testpass::PassTest {
  protected:
-  void SetUp() override {
-    hostsim::Reset();
-    RecordedMessages().clear();
-  }
-  void TearDown() override { EXPECT_EQ(hostsim::OpenHandleCount(), 0); }
-
-  std::vector<std::string> OpenedPaths() const {
-    std::vector<std::string> paths;
-    for (const auto& call : hostsim::Calls()) {
-      if (call.ordinal == kOrdinalOpenDocument) paths.push_back(call.text);
-    }
-    return paths;
-  }
-
   std::string MaskableDocument(const std::string& name) const {
     return dir_.Put(
         name,
         testdoc::Document({testdoc::Page(1000, 1000, {testdoc::KeepFrame(100, 100, 200, 200)})}));
   }
-
-  testdoc::DocumentDir dir_;
 };
 
 TEST_F(MaskingCommandTest, OtherNamesAreNotOursAndTouchNothing) {
