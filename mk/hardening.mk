@@ -8,7 +8,7 @@
 #                        kept in build/fuzz/corpus/, crashes in build/fuzz/artifacts/
 #   make fuzz-check      the corpus replays and FUZZ_CHECK_SECONDS (5) per target
 #   make memcheck        the native test suite of build/native (GoogleTest
-#                        binaries and the runner's contract test) under
+#                        binaries and the runner's three test scripts) under
 #                        valgrind memcheck
 #   make lint            build/lint: the native tree built with clang (warnings
 #                        as errors) and tested; clang-tidy, with build/win64's
@@ -101,9 +101,16 @@ memcheck: need-memcheck native
 	@{ echo '#!/bin/sh'; \
 	   echo 'exec $(VALGRIND) --log-file=$(CURDIR)/$(MEMCHECK_LOGS)/velumo.%p.log $(CURDIR)/$(MEMCHECK_BUILD)/runner/velumo "$$@"'; \
 	 } >$(MEMCHECK_LOGS)/velumo-under-valgrind && chmod +x $(MEMCHECK_LOGS)/velumo-under-valgrind
-	@if tests/runner_test.sh $(MEMCHECK_LOGS)/velumo-under-valgrind examples >$(MEMCHECK_LOGS)/runner.out 2>&1; then \
-	  echo "memcheck velumo (runner contract): $$(tail -n 1 $(MEMCHECK_LOGS)/runner.out)"; \
-	else cat $(MEMCHECK_LOGS)/runner.out; echo "memcheck velumo: FAILED (logs in $(MEMCHECK_LOGS))"; exit 1; fi
+	@# One script runs the runner as another user (nobody): its logs must be
+	@# writable for that user too.
+	@chmod 1777 $(MEMCHECK_LOGS)
+	@version=$$(sed -n 's/^\#define VELUMO_VERSION_TEXT "\(.*\)"/\1/p' $(MEMCHECK_BUILD)/generated/velumo_version.h); \
+	for script in runner_test runner_safety_test runner_interface_test; do \
+	  case $$script in runner_test) extra=examples;; runner_interface_test) extra=$$version;; *) extra=;; esac; \
+	  if tests/$$script.sh $(CURDIR)/$(MEMCHECK_LOGS)/velumo-under-valgrind $$extra >$(MEMCHECK_LOGS)/$$script.out 2>&1; then \
+	    echo "memcheck velumo ($$script.sh): $$(tail -n 1 $(MEMCHECK_LOGS)/$$script.out)"; \
+	  else cat $(MEMCHECK_LOGS)/$$script.out; echo "memcheck velumo ($$script.sh): FAILED (logs in $(MEMCHECK_LOGS))"; exit 1; fi; \
+	done
 	@bad=$$(grep -L 'ERROR SUMMARY: 0 errors' $(MEMCHECK_LOGS)/*.log); \
 	if [ -n "$$bad" ]; then cat $$bad; echo "memcheck: errors in $$bad"; exit 1; fi; \
 	echo "memcheck: $$(ls $(MEMCHECK_LOGS)/*.log | wc -l) processes, $$(cat $(MEMCHECK_LOGS)/*.log | \
