@@ -107,7 +107,7 @@ std::string GeneratedDocument(int pages, int framesPerPage) {
                              {"y", f.y},
                              {"width", f.width},
                              {"height", f.height},
-                             {"attributes", {{"%BorderStyle", 1}, {"%FillStyle", 0}}}});
+                             {"attributes", {{kBorderStyleAttribute, 1}, {kFillStyleAttribute, 0}}}});
     }
     document["pages"].push_back(
         {{"width", kPageWidth}, {"height", kPageHeight}, {"annotations", annotations}});
