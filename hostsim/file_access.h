@@ -90,8 +90,12 @@ bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
                      const ContentWriter& content, FileVersion* version, std::string& reason);
 
 // ReplaceFileWith with the content at hand.
-bool ReplaceFileContent(const std::string& path, std::string_view content,
-                        const ReplaceRules& rules, std::string& reason);
+inline bool ReplaceFileContent(const std::string& path, std::string_view content,
+                               const ReplaceRules& rules, std::string& reason) {
+  return ReplaceFileWith(
+      path, rules, [content](const TextSink& sink, std::string&) { return sink(content); }, nullptr,
+      reason);
+}
 
 // The steps of ReplaceFileWith, in the order it takes them.
 enum class SaveStep {

@@ -470,13 +470,6 @@ bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
   return true;
 }
 
-bool ReplaceFileContent(const std::string& path, std::string_view content,
-                        const ReplaceRules& rules, std::string& reason) {
-  return ReplaceFileWith(
-      path, rules, [content](const TextSink& sink, std::string&) { return sink(content); }, nullptr,
-      reason);
-}
-
 void FailSaveStepForTesting(SaveStep step) { failingSaveStep = step; }
 
 void WatchSaveStepsForTesting(void (*watcher)(SaveStep step)) { saveStepWatcher = watcher; }
