@@ -102,12 +102,13 @@ std::string GeneratedDocument(int pages, int framesPerPage) {
                              {"attributes", {{"%FontSize", 10}}}});
     }
     for (const Frame& f : RandomFrames(framesPerPage, static_cast<std::uint32_t>(p))) {
-      annotations.push_back({{"type", 0x803D},
-                             {"x", f.x},
-                             {"y", f.y},
-                             {"width", f.width},
-                             {"height", f.height},
-                             {"attributes", {{kBorderStyleAttribute, 1}, {kFillStyleAttribute, 0}}}});
+      annotations.push_back(
+          {{"type", 0x803D},
+           {"x", f.x},
+           {"y", f.y},
+           {"width", f.width},
+           {"height", f.height},
+           {"attributes", {{kBorderStyleAttribute, 1}, {kFillStyleAttribute, 0}}}});
     }
     document["pages"].push_back(
         {{"width", kPageWidth}, {"height", kPageHeight}, {"annotations", annotations}});
