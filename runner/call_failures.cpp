@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 #include "hostapi/host_api.h"
 #include "runner/display_text.h"
@@ -9,32 +10,44 @@
 namespace runner {
 namespace {
 
-std::string CallName(const hostsim::CallFailure& failure) {
-  const std::string attribute = DisplayText(failure.attribute);
-  switch (failure.ordinal) {
-    case kOrdinalOpenDocument:
-      return "opening the document";
-    case kOrdinalCloseDocument:
-      return "closing the document";
-    case kOrdinalGetDocumentInformation:
-      return "reading the document information";
-    case kOrdinalGetPageInformation:
-      return "reading the page information";
-    case kOrdinalSaveDocument:
-      return "saving the document";
-    case kOrdinalGetAnnotationInformation:
-      return "reading the annotation information";
-    case kOrdinalGetAnnotationAttribute:
-      return "reading attribute " + attribute;
-    case kOrdinalAddAnnotation:
-      return "adding a mask rectangle";
-    case kOrdinalRemoveAnnotation:
-      return "removing the keep-frame";
-    case kOrdinalSetAnnotationAttribute:
-      return "setting attribute " + attribute;
-    default:
-      return "call " + std::to_string(failure.ordinal);
+// What the runner calls each host call. Every ordinal of hostapi/xdwapi.def
+// has exactly one entry: the check below stops the build otherwise.
+struct CallName {
+  int ordinal;
+  bool attribute;  // the attribute's name follows the text
+  const char* text;
+};
+
+constexpr CallName kCallNames[] = {
+    {kOrdinalOpenDocument, false, "opening the document"},
+    {kOrdinalCloseDocument, false, "closing the document"},
+    {kOrdinalGetDocumentInformation, false, "reading the document information"},
+    {kOrdinalGetPageInformation, false, "reading the page information"},
+    {kOrdinalSaveDocument, false, "saving the document"},
+    {kOrdinalGetAnnotationInformation, false, "reading the annotation information"},
+    {kOrdinalGetAnnotationAttribute, true, "reading attribute "},
+    {kOrdinalAddAnnotation, false, "adding a mask rectangle"},
+    {kOrdinalRemoveAnnotation, false, "removing the keep-frame"},
+    {kOrdinalSetAnnotationAttribute, true, "setting attribute "},
+};
+
+constexpr bool EveryOrdinalNamedOnce() {
+  for (const int ordinal : kHostOrdinals) {
+    int entries = 0;
+    for (const CallName& name : kCallNames) entries += name.ordinal == ordinal ? 1 : 0;
+    if (entries != 1) return false;
   }
+  return std::size(kCallNames) == std::size(kHostOrdinals);
+}
+static_assert(EveryOrdinalNamedOnce(),
+              "kCallNames needs one entry for each ordinal of hostapi/xdwapi.def");
+
+std::string DescribeCall(const hostsim::CallFailure& failure) {
+  for (const CallName& name : kCallNames) {
+    if (name.ordinal != failure.ordinal) continue;
+    return name.attribute ? name.text + DisplayText(failure.attribute) : std::string(name.text);
+  }
+  return "call " + std::to_string(failure.ordinal);
 }
 
 }  // namespace
@@ -51,7 +64,7 @@ std::string DescribeFailure(const hostsim::CallFailure& failure) {
   line += ": ";
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", static_cast<std::uint32_t>(failure.result));
-  line += CallName(failure) + " failed (" + code + ")";
+  line += DescribeCall(failure) + " failed (" + code + ")";
   if (!failure.reason.empty()) line += ": " + PrintableText(failure.reason);
   return line;
 }

@@ -8,10 +8,26 @@ as region/negative-height-page-huge-minimum) are left alone.
 """
 import json
 import os
+import re
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
+
+
+def host_ordinals():
+    """The host API's ordinals by operation name, in the order of their one
+    list, hostapi/xdwapi.def."""
+    ordinals = {}
+    with open(os.path.join(ROOT, "hostapi", "xdwapi.def"), encoding="ascii") as listing:
+        for line in listing:
+            entry = re.match(r"Host([A-Za-z]+) @([0-9]+)", line)
+            if entry:
+                ordinals[entry.group(1)] = int(entry.group(2))
+    return ordinals
+
+
+ORDINALS = host_ordinals()
 
 
 def i32(*values):
@@ -65,7 +81,6 @@ region("shortage-in-the-grid", 1000, 1000, ruled, fail_at=4)
 
 # --- document: see tests/fuzz/fuzz_document.cpp --------------------------
 
-ORDINALS = [22, 23, 24, 25, 32, 55, 56, 64, 65, 66]
 CODES = [0x80070057, 0x80040001, 0x80040003, 0x80070002, 0x80070005, 0x8007007B,
          0x800E0005, 0x8007000B, 0x80070050, 0x80004005, 0x8007000E, 0x80000000,
          0xFFFFFFFF]
@@ -98,8 +113,8 @@ def document(name, pages, fail=None, fail_at=0, quirks=0, extra=b"", path=b"C:\\
     if fail is None:
         head = bytes([0, 0, 0])
     else:
-        ordinal, call, code = fail
-        head = bytes([ORDINALS.index(ordinal) + 1, call - 1, CODES.index(code)])
+        operation, call, code = fail
+        head = bytes([list(ORDINALS).index(operation) + 1, call - 1, CODES.index(code)])
     data = head + bytes([fail_at, quirks]) + extra + bytes([len(path)]) + path
     data += bytes([len(pages)]) + b"".join(pages)
     write("document", name, data)
@@ -115,12 +130,14 @@ document("two-pages", [frames_page, plain_page])
 document("refused-off-page", [plain_page, edge_page, edge_page], quirks=0b00010000)
 document("refused-adds-and-minimum", [frames_page], quirks=0b01100000,
          extra=i32(400) + u32(0b1010))
-document("annotation-information-fails", [frames_page, edge_page], fail=(55, 3, 0x80004005))
-document("save-fails", [edge_page], fail=(32, 1, 0x80070005))
+document("annotation-information-fails", [frames_page, edge_page],
+         fail=("GetAnnotationInformation", 3, 0x80004005))
+document("save-fails", [edge_page], fail=("SaveDocument", 1, 0x80070005))
 document("memory-runs-out", [frames_page, edge_page], fail_at=4)
 document("unreadable-fill-style", [page(1000, 1000, [keep_frame(0, 0, 10, 10),
                                                      no_fill_attribute(0, 0, 50, 50)])])
-document("odd-counts", [frames_page, edge_page], quirks=0b00001011, fail=(24, 1, 0x80004005))
+document("odd-counts", [frames_page, edge_page], quirks=0b00001011,
+         fail=("GetDocumentInformation", 1, 0x80004005))
 
 # --- reader: document files as the stand-in host reads them --------------
 
@@ -133,9 +150,11 @@ write("reader", "host-settings.json", json.dumps({
         {"type": RECTANGLE, "x": -5, "y": 0, "width": 2147483647, "height": 1,
          "attributes": {"%BorderStyle": 1, "%FillStyle": 0}, "note": "\u65e5\u672c"}]}],
     "host": {"minAnnotationSize": 300, "refuseOffPage": True,
-             "failures": [{"ordinal": 64, "call": 2, "result": "0x80004005"},
-                          {"ordinal": 24, "call": 1, "result": -2147024891}]},
+             "failures": [{"ordinal": ORDINALS["AddAnnotation"], "call": 2, "result": "0x80004005"},
+                          {"ordinal": ORDINALS["GetDocumentInformation"], "call": 1,
+                           "result": -2147024891}]},
 }).encode())
-write("reader", "open-fails.json", b'{"pages":[],"host":{"failures":[{"ordinal":22,"call":1,"result":"0x80070002"}]}}')
+write("reader", "open-fails.json", b'{"pages":[],"host":{"failures":[{"ordinal":%d,"call":1,"result":"0x80070002"}]}}'
+      % ORDINALS["OpenDocument"])
 write("reader", "not-a-document.json", b'{"pages": [{"width": 1}], "x": [1, 2.5e400, "\\ud800"]}')
 write("reader", "deep.json", b'{"pages": [], "deep": ' + b"[" * 70 + b"]" * 70 + b"}")
