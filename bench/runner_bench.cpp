@@ -22,14 +22,17 @@
 #include <string>
 #include <vector>
 
+#include "hostapi/host_api.h"
+
 namespace {
 
-constexpr char kFrameAttributes[] = R"(,"attributes":{"%BorderStyle":1,"%FillStyle":0}})";
-
+// A keep-frame as the stand-in stores it.
 void AppendFrame(std::string& out, long x, long y, long width, long height) {
-  out += R"({"type":32829,"x":)" + std::to_string(x) + R"(,"y":)" + std::to_string(y) +
-         R"(,"width":)" + std::to_string(width) + R"(,"height":)" + std::to_string(height) +
-         kFrameAttributes;
+  out += R"({"type":)" + std::to_string(kRectangleAnnotation) + R"(,"x":)" + std::to_string(x) +
+         R"(,"y":)" + std::to_string(y) + R"(,"width":)" + std::to_string(width) + R"(,"height":)" +
+         std::to_string(height) + R"(,"attributes":{")" + kBorderStyleAttribute + R"(":)" +
+         std::to_string(kBorderedStyle) + R"(,")" + kFillStyleAttribute + R"(":)" +
+         std::to_string(kUnfilledStyle) + "}}";
 }
 
 // One page of `frames` keep-frames, each a full-width band of 10 units.

@@ -61,7 +61,7 @@ void CarveAndGrow(benchmark::State& state, const std::vector<Frame>& frames) {
     for (const Frame& f : frames) {
       if (!region->Exclude(f.x, f.y, f.width, f.height)) state.SkipWithError("out of memory");
     }
-    region->GrowSlivers(300);
+    region->GrowSlivers(kMinimumRectangleSize);
     pieces = 0;
     for (const MaskPiece* p = region->First(); p != nullptr; p = p->next) ++pieces;
     benchmark::DoNotOptimize(pieces);
@@ -108,7 +108,8 @@ std::string GeneratedDocument(int pages, int framesPerPage) {
            {"y", f.y},
            {"width", f.width},
            {"height", f.height},
-           {"attributes", {{kBorderStyleAttribute, 1}, {kFillStyleAttribute, 0}}}});
+           {"attributes",
+            {{kBorderStyleAttribute, kBorderedStyle}, {kFillStyleAttribute, kUnfilledStyle}}}});
     }
     document["pages"].push_back(
         {{"width", kPageWidth}, {"height", kPageHeight}, {"annotations", annotations}});

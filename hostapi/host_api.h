@@ -52,6 +52,17 @@ constexpr std::int32_t kRectangleAnnotation = 0x803D;
 inline constexpr char kBorderStyleAttribute[] = "%BorderStyle";
 inline constexpr char kFillStyleAttribute[] = "%FillStyle";
 
+// The values of those attributes that the annotation convention rests on
+// (masking/keep_frame.h): a border or none, filled or not.
+constexpr std::int32_t kBorderedStyle = 1;
+constexpr std::int32_t kBorderlessStyle = 0;
+constexpr std::int32_t kFilledStyle = 1;
+constexpr std::int32_t kUnfilledStyle = 0;
+
+// The host may refuse a rectangle annotation narrower or lower than this many
+// page units, so the pass grows thinner pieces to it.
+constexpr std::int32_t kMinimumRectangleSize = 300;
+
 struct HostOpenMode {
   std::int32_t size;  // 12
   std::int32_t option1;

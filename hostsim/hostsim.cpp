@@ -29,10 +29,6 @@
 namespace hostsim {
 namespace {
 
-// Annotation attributes the host gives a new annotation.
-constexpr std::int32_t kDefaultBorderStyle = 1;
-constexpr std::int32_t kDefaultFillStyle = 1;
-
 struct OpenDocument {
   std::string hostPath;  // as the caller passed it
   DocumentOrigin origin;
@@ -422,8 +418,8 @@ HostResult AddAnnotation(Call& call, HostDocument document, std::int32_t type, s
   annotation.width = shape->width;
   annotation.height = shape->height;
   annotation.attributes.reserve(2);
-  annotation.SetAttribute(kBorderStyleAttribute, kDefaultBorderStyle);
-  annotation.SetAttribute(kFillStyleAttribute, kDefaultFillStyle);
+  annotation.SetAttribute(kBorderStyleAttribute, kNewRectangleBorderStyle);
+  annotation.SetAttribute(kFillStyleAttribute, kNewRectangleFillStyle);
   annotation.handle = NewHandle();
   target.annotations.push_back(std::move(annotation));
   const HostAnnotation handle = target.annotations.back().handle;

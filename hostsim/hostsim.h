@@ -15,6 +15,12 @@
 
 namespace hostsim {
 
+// The styles a rectangle annotation that the add call makes starts with: a
+// border and a fill. The pass changes the border alone, so its masks keep
+// this fill.
+constexpr std::int32_t kNewRectangleBorderStyle = kBorderedStyle;
+constexpr std::int32_t kNewRectangleFillStyle = kFilledStyle;
+
 // One call into the host API, as the caller made it.
 struct RecordedCall {
   int ordinal = 0;

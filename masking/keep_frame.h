@@ -1,6 +1,7 @@
 // The annotation convention in the user's documents: which rectangles mark an
-// area to keep, and what a mask is. The document pass, the stand-in host's
-// pictures and the tests all judge annotations by these rules alone.
+// area to keep, and what a mask is. The document pass, the runner's pictures
+// and the tests all judge annotations by these rules alone; the attribute
+// values they test are the host's (hostapi/host_api.h).
 #pragma once
 
 #include <cstdint>
@@ -9,20 +10,14 @@
 
 namespace masking {
 
-// Border style of a rectangle with a border.
-constexpr std::int32_t kBorderedStyle = 1;
-// Fill style of a filled rectangle.
-constexpr std::int32_t kFilledStyle = 1;
-// Border style that every mask annotation is given: none.
-constexpr std::int32_t kBorderlessStyle = 0;
-
 // A keep-frame is a hollow rectangle: a rectangle annotation with a border
 // and any fill style but "filled".
 constexpr bool IsKeepFrame(std::int32_t type, std::int32_t borderStyle, std::int32_t fillStyle) {
   return type == kRectangleAnnotation && borderStyle == kBorderedStyle && fillStyle != kFilledStyle;
 }
 
-// A mask is a borderless rectangle annotation.
+// A mask is a borderless rectangle annotation: the pass sets its border style
+// to kBorderlessStyle and leaves the rest as the host made it.
 constexpr bool IsMask(std::int32_t type, std::int32_t borderStyle) {
   return type == kRectangleAnnotation && borderStyle == kBorderlessStyle;
 }

@@ -10,10 +10,6 @@
 namespace masking {
 namespace {
 
-// The host may refuse rectangles lower or narrower than this, so thinner
-// pieces are grown (without covering more of the page) until it takes them.
-constexpr std::int32_t kMinimumPieceSize = 300;
-
 // How a step of the pass ended: go on, or give up on the document, with or
 // without showing the failing code.
 struct Outcome {
@@ -116,7 +112,9 @@ Outcome MaskPageRegion(DocumentPass& pass, std::int32_t page, MaskRegion& region
     }
   }
   if (!keepFrameFound) return kGoOn;
-  region.GrowSlivers(kMinimumPieceSize);
+  // Thinner pieces grow, without covering more of the page, until the host
+  // takes them.
+  region.GrowSlivers(kMinimumRectangleSize);
   return AddMasks(pass, page, region);
 }
 

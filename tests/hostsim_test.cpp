@@ -436,10 +436,10 @@ TEST_F(HostSimTest, AddAppendsARectangleWithTheHostDefaults) {
   EXPECT_EQ(info.height, 1200);
   EXPECT_EQ(info.type, kRectangleAnnotation);
   std::int32_t value = 0;
-  ASSERT_EQ(Read(created, "%BorderStyle", value), kHostOk);
-  EXPECT_EQ(value, 1);
-  ASSERT_EQ(Read(created, "%FillStyle", value), kHostOk);
-  EXPECT_EQ(value, 1);
+  ASSERT_EQ(Read(created, kBorderStyleAttribute, value), kHostOk);
+  EXPECT_EQ(value, hostsim::kNewRectangleBorderStyle);
+  ASSERT_EQ(Read(created, kFillStyleAttribute, value), kHostOk);
+  EXPECT_EQ(value, hostsim::kNewRectangleFillStyle);
 
   HostAnnotation onPage2 = 0;
   HostRectShape shape{24, kRectangleAnnotation, 0, 0, 10, 10};

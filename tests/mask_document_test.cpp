@@ -123,10 +123,12 @@ TEST_F(MaskDocumentTest, SavedDocumentHoldsTheMasksInsteadOfTheFrames) {
   EXPECT_EQ(annotations[0], testdoc::TextNote(10, 20, 30, 40));
   for (std::size_t i = 1; i < 5; ++i) {
     EXPECT_EQ(annotations[i]["type"], testdoc::kRectangle);
-    EXPECT_EQ(annotations[i]["attributes"]["%BorderStyle"], 0);
-    EXPECT_EQ(annotations[i]["attributes"]["%FillStyle"], 1) << "other attributes stay the host's";
+    EXPECT_EQ(annotations[i]["attributes"][kBorderStyleAttribute], kBorderlessStyle);
+    EXPECT_EQ(annotations[i]["attributes"][kFillStyleAttribute], hostsim::kNewRectangleFillStyle)
+        << "other attributes stay the host's";
   }
-  EXPECT_EQ(annotations[4]["y"], -300) << "grown pieces go to the host as they lie";
+  EXPECT_EQ(annotations[4]["y"], -kMinimumRectangleSize)
+      << "grown pieces go to the host as they lie";
 }
 
 TEST_F(MaskDocumentTest, DocumentWithoutPagesIsSavedAndClosed) {
@@ -206,7 +208,7 @@ TEST_F(MaskDocumentTest, FramesAreCarvedForwardAndRemovedBackward) {
   MaskRegion* region = MaskRegion::Create(1000, 1000);
   ASSERT_TRUE(region->Exclude(100, 100, 200, 200));
   ASSERT_TRUE(region->Exclude(150, 500, 500, 300));
-  region->GrowSlivers(300);
+  region->GrowSlivers(kMinimumRectangleSize);
   const std::vector<RecordedCall> adds = CallsOf(kOrdinalAddAnnotation);
   std::size_t i = 0;
   for (const MaskPiece* p = region->First(); p != nullptr; p = p->next, ++i) {
@@ -274,7 +276,7 @@ TEST_F(MaskDocumentTest, PiecesBesideARefusedOneAreStillMasked) {
     EXPECT_EQ(
         (std::vector<int>{saved[i]["x"], saved[i]["y"], saved[i]["width"], saved[i]["height"]}),
         expected[i]);
-    EXPECT_EQ(saved[i]["attributes"]["%BorderStyle"], 0);
+    EXPECT_EQ(saved[i]["attributes"][kBorderStyleAttribute], kBorderlessStyle);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "hostapi/host_api.h"
 #include "tests/support/coverage_grid.h"
 #include "tests/support/failing_memory.h"
 #include "tests/support/region_helpers.h"
@@ -31,7 +32,7 @@ struct RegionCase {
   std::int32_t pageHeight;
   Rects frames;
   Rects afterExclude;
-  Rects afterGrow;  // the minimum is 300, as the document pass uses
+  Rects afterGrow;  // with the minimum the document pass uses
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -49,7 +50,7 @@ TEST_P(RegionCases, ExcludeThenGrowGivesTheExactList) {
     EXPECT_EQ(region->UsesGrid(), gridFrom == kGrid);
     EXPECT_EQ(Pieces(*region), c.afterExclude);
     EXPECT_EQ(RegionFault(*region), "");
-    region->GrowSlivers(300);
+    region->GrowSlivers(kMinimumRectangleSize);
     EXPECT_EQ(Pieces(*region), c.afterGrow);
     EXPECT_EQ(RegionFault(*region), "");
     MaskRegion::Destroy(region);
@@ -165,7 +166,7 @@ TEST(Region, EmptyRegionStaysEmpty) {
   MaskRegion* region = MaskRegion::Create(1000, 1000);
   ASSERT_TRUE(region->Exclude(0, 0, 1000, 1000));
   ASSERT_TRUE(region->Exclude(10, 10, 10, 10));
-  region->GrowSlivers(300);
+  region->GrowSlivers(kMinimumRectangleSize);
   EXPECT_EQ(region->First(), nullptr);
   EXPECT_EQ(RegionFault(*region), "");
   MaskRegion::Destroy(region);

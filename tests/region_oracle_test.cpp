@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "hostapi/host_api.h"
 #include "masking/mask_region.h"
 #include "tests/support/coverage_grid.h"
 #include "tests/support/failing_memory.h"
@@ -138,7 +139,7 @@ RegionScript RandomScript(std::mt19937& rng, int maxFrames) {
       script.minimum = Between(rng, kMax - 3000, kMax);
       break;
     default:
-      script.minimum = 300;
+      script.minimum = kMinimumRectangleSize;
       break;
   }
   return script;
@@ -163,7 +164,8 @@ TEST(RegionAgainstOracle, RuledPagesGiveTheSameLists) {
       for (const Ruling ruling : {Ruling::kVerticalFirst, Ruling::kHorizontalFirst,
                                   Ruling::kAlternating, Ruling::kBottomUp}) {
         const RegionScript script{kA4Width, kA4Height,
-                                  RuledFrames(kA4Width, kA4Height, lines, thickness, ruling), 300};
+                                  RuledFrames(kA4Width, kA4Height, lines, thickness, ruling),
+                                  kMinimumRectangleSize};
         const bool manyPieces = (lines + 1) * (lines + 1) >= int{masking::kGridFromPieces};
         EXPECT_EQ(ExpectSameAsOracle(script, masking::kGridFromPieces, "ruling", trial),
                   manyPieces);
@@ -173,14 +175,16 @@ TEST(RegionAgainstOracle, RuledPagesGiveTheSameLists) {
     }
   }
   // Lines closer than the minimum on a small page: every piece grows.
-  ExpectSameAsOracle({1000, 1000, RuledFrames(1000, 1000, 40, 3, Ruling::kAlternating), 300}, 0,
-                     "dense ruling", 0);
+  ExpectSameAsOracle(
+      {1000, 1000, RuledFrames(1000, 1000, 40, 3, Ruling::kAlternating), kMinimumRectangleSize}, 0,
+      "dense ruling", 0);
 }
 
 TEST(RegionAgainstOracle, RepeatedAndNestedFramesGiveTheSameLists) {
   std::mt19937 rng(77);
   for (int trial = 0; trial < 100; ++trial) {
-    RegionScript script{1000 + Between(rng, 0, 2000), 1000 + Between(rng, 0, 2000), {}, 300};
+    RegionScript script{
+        1000 + Between(rng, 0, 2000), 1000 + Between(rng, 0, 2000), {}, kMinimumRectangleSize};
     const Rect repeated{Between(rng, 0, script.width / 2), Between(rng, 0, script.height / 2),
                         Between(rng, 0, script.width / 2), Between(rng, 0, script.height / 2)};
     for (int i = 0; i < 30; ++i) {
@@ -210,7 +214,7 @@ TEST(RegionAgainstOracle, RepeatedAndNestedFramesGiveTheSameLists) {
 TEST(RegionAgainstOracle, FramesOnALatticeGiveTheSameLists) {
   std::mt19937 rng(5);
   for (int trial = 0; trial < 300; ++trial) {
-    RegionScript script{1000, 1000, {}, trial % 3 == 0 ? 150 : 300};
+    RegionScript script{1000, 1000, {}, trial % 3 == 0 ? 150 : kMinimumRectangleSize};
     const int count = 5 + trial % 40;
     for (int i = 0; i < count; ++i) {
       script.frames.push_back({100 * Between(rng, -1, 10), 100 * Between(rng, -1, 10),
@@ -223,7 +227,7 @@ TEST(RegionAgainstOracle, FramesOnALatticeGiveTheSameLists) {
 TEST(RegionAgainstOracle, ZeroSizeFramesGiveTheSameLists) {
   std::mt19937 rng(31);
   for (int trial = 0; trial < 200; ++trial) {
-    RegionScript script{2000, 1500, {}, 300};
+    RegionScript script{2000, 1500, {}, kMinimumRectangleSize};
     for (int i = 0; i < 25; ++i) {
       const std::int32_t x = 50 * Between(rng, -2, 41);
       const std::int32_t y = 50 * Between(rng, -2, 31);
@@ -250,7 +254,7 @@ TEST(RegionAgainstOracle, ExtremeValuesGiveTheSameLists) {
   const std::int32_t pages[][2] = {{kMax, kMax}, {kMax, 1}, {1, kMax}, {21000, 29700}, {1, 1}};
   const std::int32_t places[] = {kMin, kMin + 1, -1, 0, 1, 5000, kMax - 1, kMax};
   const std::int32_t sizes[] = {0, 1, 5000, kMax - 1, kMax};
-  const std::int32_t minimums[] = {kMin, -1, 0, 1, 300, kMax - 1, kMax};
+  const std::int32_t minimums[] = {kMin, -1, 0, 1, kMinimumRectangleSize, kMax - 1, kMax};
   std::mt19937 rng(2147483647);
   for (int trial = 0; trial < 400; ++trial) {
     const auto& page = pages[trial % 5];
@@ -269,14 +273,15 @@ TEST(RegionAgainstOracle, ExtremeValuesGiveTheSameLists) {
 TEST(RegionAgainstOracle, NegativeFramesAndPagesWithoutAreaGiveTheSameLists) {
   std::mt19937 rng(404);
   for (int trial = 0; trial < 300; ++trial) {
-    RegionScript script{Between(rng, -50, 1500), Between(rng, -50, 1500), {}, 300};
+    RegionScript script{
+        Between(rng, -50, 1500), Between(rng, -50, 1500), {}, kMinimumRectangleSize};
     if (trial % 3 == 0) script.width = trial % 2 == 0 ? 0 : -script.width;
     const int count = 1 + trial % 20;
     for (int i = 0; i < count; ++i) {
       script.frames.push_back({Between(rng, -200, 1500), Between(rng, -200, 1500),
                                Between(rng, -400, 800), Between(rng, -400, 800)});
     }
-    script.minimum = trial % 4 == 0 ? Between(rng, kMin, kMax) : 300;
+    script.minimum = trial % 4 == 0 ? Between(rng, kMin, kMax) : kMinimumRectangleSize;
     ExpectSameAsOracle(script, 0, "trial", trial);
   }
 
@@ -341,10 +346,11 @@ TEST(RegionAgainstOracle, EveryFailingAllocationFallsBackOrRefusesLikeTheOracle)
   }
   SCOPED_TRACE("ruled page");
   ExpectShortagesLikeTheOracle(
-      {2100, 2970, RuledFrames(2100, 2970, 6, 5, Ruling::kAlternating), 300}, 0);
+      {2100, 2970, RuledFrames(2100, 2970, 6, 5, Ruling::kAlternating), kMinimumRectangleSize}, 0);
   SCOPED_TRACE("ruled page, grid built on the way");
   ExpectShortagesLikeTheOracle(
-      {21000, 29700, RuledFrames(21000, 29700, 16, 10, Ruling::kVerticalFirst), 300},
+      {21000, 29700, RuledFrames(21000, 29700, 16, 10, Ruling::kVerticalFirst),
+       kMinimumRectangleSize},
       masking::kGridFromPieces);
 }
 
@@ -369,7 +375,7 @@ TEST(RegionAtScale, ARuledA4PageKeepsItsInvariant) {
   }
   // Every piece is lower than the minimum, and none has a neighbour
   // spanning its columns: they grow off the page at its edges only.
-  region->GrowSlivers(300);
+  region->GrowSlivers(kMinimumRectangleSize);
   EXPECT_EQ(RegionFault(*region), "");
   std::size_t grown = 0;
   for (const Rect& p : Pieces(*region)) grown += p.x < 0 || p.y < 0 ? 1 : 0;

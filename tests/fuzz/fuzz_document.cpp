@@ -5,7 +5,8 @@
 // tests/fuzz/memory_store.h.
 //
 // Input (little-endian, see tests/fuzz/fuzz_input.h):
-//   byte   the failing call's ordinal: 1 to 10 pick one of the ten, else none
+//   byte   the failing call's ordinal, modulo N + 1 for the N ordinals of
+//          hostapi/xdwapi.def: 1 to N pick one in the list's order, 0 none
 //   byte   which call of it fails, 0-based
 //   byte   its result: below 0x80 one of a table of codes, else an int32 follows
 //          (its top bit is set: any negative code)
@@ -40,6 +41,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -81,12 +83,6 @@ std::vector<ShownMessage>& Shown() {
 // does not rest on the engine's own table.
 const char kGeneralError[] =
     "\x83\x47\x83\x89\x81\x5B\x82\xAA\x94\xAD\x90\xB6\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42";
-
-constexpr int kOrdinals[] = {kOrdinalOpenDocument,           kOrdinalCloseDocument,
-                             kOrdinalGetDocumentInformation, kOrdinalGetPageInformation,
-                             kOrdinalSaveDocument,           kOrdinalGetAnnotationInformation,
-                             kOrdinalGetAnnotationAttribute, kOrdinalAddAnnotation,
-                             kOrdinalRemoveAnnotation,       kOrdinalSetAnnotationAttribute};
 
 constexpr std::uint32_t kCodes[] = {0x80070057u, 0x80040001u, 0x80040003u, 0x80070002u, 0x80070005u,
                                     0x8007007Bu, 0x800E0005u, 0x8007000Bu, 0x80070050u, 0x80004005u,
@@ -130,7 +126,8 @@ void ReadPages(FuzzInput& input, hostsim::Document& document) {
       const std::uint8_t kind = input.Byte();
       annotation.type = (kind & 3) == 3 ? input.Int32() : kRectangleAnnotation;
       if ((kind & 4) != 0) {
-        annotation.SetAttribute(kBorderStyleAttribute, (kind & 8) != 0 ? 1 : input.Int32());
+        annotation.SetAttribute(kBorderStyleAttribute,
+                                (kind & 8) != 0 ? kBorderedStyle : input.Int32());
       }
       if ((kind & 16) != 0) {
         annotation.SetAttribute(kFillStyleAttribute, AttributeValue(input, (kind >> 5) & 3u));
@@ -314,7 +311,8 @@ void CheckMaskedPage(const hostsim::Page& before, const hostsim::Page& after, st
       continue;
     }
     FUZZ_CHECK(OriginalIndex(a) < 0 && a.type == kRectangleAnnotation);
-    FUZZ_CHECK(a.Attribute(kBorderStyleAttribute) == 0 && a.Attribute(kFillStyleAttribute) == 1);
+    FUZZ_CHECK(a.Attribute(kBorderStyleAttribute) == kBorderlessStyle &&
+               a.Attribute(kFillStyleAttribute) == hostsim::kNewRectangleFillStyle);
     masks.push_back(BoxOf(a.x, a.y, a.width, a.height));
   }
   if (frames.empty()) {
@@ -344,7 +342,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzInput input(data, size);
   hostsim::Document original;
   hostsim::HostSettings& host = original.host;
-  const unsigned ordinal = input.Byte() % 11u;
+  const std::size_t ordinal = input.Byte() % (std::size(kHostOrdinals) + 1);
   const std::int32_t failCall = 1 + input.Byte();
   const std::uint8_t code = input.Byte();
   const auto failCode =
@@ -352,7 +350,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                           : input.Uint32() | 0x80000000u);
   // The injected failure comes first, so that it wins over a refusal of the
   // same add call.
-  if (ordinal != 0) host.failures.push_back({kOrdinals[ordinal - 1], failCall, failCode});
+  if (ordinal != 0) host.failures.push_back({kHostOrdinals[ordinal - 1], failCall, failCode});
   const long failAt = input.Byte();
   const std::uint8_t quirks = input.Byte();
   host.countOnFailure = (quirks & 1) != 0;

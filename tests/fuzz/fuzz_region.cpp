@@ -8,7 +8,7 @@
 //           of pieces (otherwise it uses its grid from the start)
 //   int32   page width, int32 page height
 //   byte    (bit 0) which allocation fails, 1-based
-//   int32   (bit 1) the growth minimum; 300 otherwise, as the document pass uses
+//   int32   (bit 1) the growth minimum; otherwise the one the document pass uses
 //   byte    (bit 2) the number of pieces from which the region uses its grid
 //   then up to 12 frames of four int32: x, y, width, height
 //
@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "hostapi/host_api.h"
 #include "masking/mask_region.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_input.h"
@@ -155,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   script.width = input.Int32();
   script.height = input.Int32();
   const long failAt = (flags & 1) != 0 ? 1 + long{input.Byte()} : 0;
-  script.minimum = (flags & 2) != 0 ? input.Int32() : 300;
+  script.minimum = (flags & 2) != 0 ? input.Int32() : kMinimumRectangleSize;
   const std::uint32_t gridFrom = (flags & 4) != 0 ? input.Byte() : 0;
   while (!input.Empty() && script.frames.size() < kMaxFrames) {
     const std::int32_t x = input.Int32();

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "hostapi/host_api.h"
 #include "hostsim/cp932.h"
 #include "tests/support/files.h"
 
@@ -14,7 +15,7 @@ namespace testdoc {
 
 using Json = nlohmann::json;
 
-constexpr std::int32_t kRectangle = 0x803D;
+constexpr std::int32_t kRectangle = kRectangleAnnotation;
 constexpr std::int32_t kTextNote = 0x8030;
 
 inline Json Annotation(std::int32_t type, std::int32_t x, std::int32_t y, std::int32_t w,
@@ -25,12 +26,15 @@ inline Json Annotation(std::int32_t type, std::int32_t x, std::int32_t y, std::i
 
 // A hollow rectangle: what the user draws around an area to keep.
 inline Json KeepFrame(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
-  return Annotation(kRectangle, x, y, w, h, {{"%BorderStyle", 1}, {"%FillStyle", 0}});
+  return Annotation(
+      kRectangle, x, y, w, h,
+      {{kBorderStyleAttribute, kBorderedStyle}, {kFillStyleAttribute, kUnfilledStyle}});
 }
 
 inline Json Rectangle(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
                       std::int32_t border, std::int32_t fill) {
-  return Annotation(kRectangle, x, y, w, h, {{"%BorderStyle", border}, {"%FillStyle", fill}});
+  return Annotation(kRectangle, x, y, w, h,
+                    {{kBorderStyleAttribute, border}, {kFillStyleAttribute, fill}});
 }
 
 inline Json TextNote(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
