@@ -1,11 +1,13 @@
 #include "hostsim/document_json.h"
 
-#include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <limits>
-#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+#include <type_traits>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -15,19 +17,256 @@
 namespace hostsim {
 namespace {
 
-using Json = nlohmann::json;
+class Reader;
+class Writer;
 
-// Ordinals that a "failures" entry may name.
-constexpr int kKnownOrdinals[] = {kOrdinalOpenDocument,           kOrdinalCloseDocument,
-                                  kOrdinalGetDocumentInformation, kOrdinalGetPageInformation,
-                                  kOrdinalSaveDocument,           kOrdinalGetAnnotationInformation,
-                                  kOrdinalGetAnnotationAttribute, kOrdinalAddAnnotation,
-                                  kOrdinalRemoveAnnotation,       kOrdinalSetAnnotationAttribute};
+// ---- How a member's value is read and written ------------------------------
+
+// The structure that a field belongs to, from a pointer to the field.
+template <auto Field>
+struct FieldOf;
+template <typename Object_, typename Type, Type Object_::*Field>
+struct FieldOf<Field> {
+  using Object = Object_;
+};
+template <auto Field>
+using ObjectOf = typename FieldOf<Field>::Object;
+
+// How a member is written back.
+enum class Written : std::uint8_t {
+  kFromModel,  // by `write`, from its field
+  kAsRead,     // kept as read among the object's carried members, and written from there
+  kNever,      // only in objects that the writer never writes (those of "host")
+};
+
+// What a member's value is and where it goes: `read` takes the value from the
+// text into its field (false, with the error said, when the value is not what
+// the member takes); `write` gives it back as compact JSON.
+template <typename Object>
+struct Value {
+  bool (*read)(Reader& reader, Object& object);
+  bool (*write)(Writer& writer, const Object& object);
+  Written written;
+};
+
+// The kinds of value, each for a field given by its pointer (defined below).
+template <auto Field>
+bool ReadInt32(Reader& reader, ObjectOf<Field>& object);
+template <auto Field>
+bool ReadCallNumber(Reader& reader, ObjectOf<Field>& object);
+template <auto Field>
+bool ReadOrdinal(Reader& reader, ObjectOf<Field>& object);
+template <auto Field>
+bool ReadResult(Reader& reader, ObjectOf<Field>& object);
+template <auto Field>
+bool ReadFlag(Reader& reader, ObjectOf<Field>& object);
+template <auto Field>
+bool ReadAttributes(Reader& reader, ObjectOf<Field>& object);
+template <auto Field>
+bool ReadObjects(Reader& reader, ObjectOf<Field>& object);
+template <auto Field>
+bool ReadObject(Reader& reader, ObjectOf<Field>& object);
+template <auto Field>
+bool WriteInt32(Writer& writer, const ObjectOf<Field>& object);
+template <auto Field>
+bool WriteAttributes(Writer& writer, const ObjectOf<Field>& object);
+template <auto Field>
+bool WriteObjects(Writer& writer, const ObjectOf<Field>& object);
+
+// A signed 32-bit integer.
+template <auto Field>
+constexpr Value<ObjectOf<Field>> Int32() {
+  return {&ReadInt32<Field>, &WriteInt32<Field>, Written::kFromModel};
+}
+// A signed 32-bit integer of 1 or more, never written.
+template <auto Field>
+constexpr Value<ObjectOf<Field>> CallNumber() {
+  return {&ReadCallNumber<Field>, nullptr, Written::kNever};
+}
+// An ordinal of the host API, never written.
+template <auto Field>
+constexpr Value<ObjectOf<Field>> Ordinal() {
+  return {&ReadOrdinal<Field>, nullptr, Written::kNever};
+}
+// A failing result: a negative 32-bit integer or "0x8XXXXXXX", never written.
+template <auto Field>
+constexpr Value<ObjectOf<Field>> Result() {
+  return {&ReadResult<Field>, nullptr, Written::kNever};
+}
+// true or false, never written.
+template <auto Field>
+constexpr Value<ObjectOf<Field>> Flag() {
+  return {&ReadFlag<Field>, nullptr, Written::kNever};
+}
+// An object of signed 32-bit integers, names and order as in the file.
+template <auto Field>
+constexpr Value<ObjectOf<Field>> Attributes() {
+  return {&ReadAttributes<Field>, &WriteAttributes<Field>, Written::kFromModel};
+}
+// An array of objects, each of its own schema.
+template <auto Field>
+constexpr Value<ObjectOf<Field>> Objects() {
+  return {&ReadObjects<Field>, &WriteObjects<Field>, Written::kFromModel};
+}
+// An object of its own schema that the stand-in reads but never changes, so
+// that it is written back as it was read.
+template <auto Field>
+constexpr Value<ObjectOf<Field>> ObjectKeptAsText() {
+  return {&ReadObject<Field>, nullptr, Written::kAsRead};
+}
+
+enum class Presence : bool { kOptional, kRequired };
+
+template <typename Object>
+struct Member {
+  std::string_view name;
+  Presence presence = Presence::kOptional;
+  Value<Object> value;
+};
+
+// ---- The schema: every member the stand-in reads, in the order it writes ----
+//
+// The reader routes each member by this table alone, and the writer writes
+// from it. An object's members not listed are carried along: kept as compact
+// text in its `kCarried` field and written after the listed ones. An object
+// without such a field is never written itself (its container keeps it as
+// text), and the members it does not list are only checked. kNotInFile counts
+// the fields of the model that are not part of the file. Each schema is
+// checked against its structure below, so that a field added to the model
+// without its member here stops the build rather than being carried as text.
+
+constexpr Presence kRequired = Presence::kRequired;
+constexpr Presence kOptional = Presence::kOptional;
+
+template <typename Object>
+struct SchemaOf;
+
+template <>
+struct SchemaOf<Document> {
+  static constexpr Member<Document> kMembers[] = {
+      {"pages", kRequired, Objects<&Document::pages>()},
+      {"host", kOptional, ObjectKeptAsText<&Document::host>()},
+  };
+  static constexpr std::string Document::*kCarried = &Document::extra;
+  static constexpr std::size_t kNotInFile = 0;
+};
+
+template <>
+struct SchemaOf<Page> {
+  static constexpr Member<Page> kMembers[] = {
+      {"width", kRequired, Int32<&Page::width>()},
+      {"height", kRequired, Int32<&Page::height>()},
+      {"annotations", kOptional, Objects<&Page::annotations>()},
+  };
+  static constexpr std::string Page::*kCarried = &Page::extra;
+  static constexpr std::size_t kNotInFile = 0;
+};
+
+template <>
+struct SchemaOf<Annotation> {
+  static constexpr Member<Annotation> kMembers[] = {
+      {"type", kRequired, Int32<&Annotation::type>()},
+      {"x", kRequired, Int32<&Annotation::x>()},
+      {"y", kRequired, Int32<&Annotation::y>()},
+      {"width", kRequired, Int32<&Annotation::width>()},
+      {"height", kRequired, Int32<&Annotation::height>()},
+      {"attributes", kOptional, Attributes<&Annotation::attributes>()},
+  };
+  static constexpr std::string Annotation::*kCarried = &Annotation::extra;
+  static constexpr std::size_t kNotInFile = 1;  // handle
+};
+
+template <>
+struct SchemaOf<HostSettings> {
+  static constexpr Member<HostSettings> kMembers[] = {
+      {"minAnnotationSize", kOptional, Int32<&HostSettings::minAnnotationSize>()},
+      {"refuseOffPage", kOptional, Flag<&HostSettings::refuseOffPage>()},
+      {"failures", kOptional, Objects<&HostSettings::failures>()},
+      {"pageCountSkew", kOptional, Int32<&HostSettings::pageCountSkew>()},
+      {"annotationCountSkew", kOptional, Int32<&HostSettings::annotationCountSkew>()},
+      {"countOnFailure", kOptional, Flag<&HostSettings::countOnFailure>()},
+  };
+  static constexpr std::nullptr_t kCarried = nullptr;
+  static constexpr std::size_t kNotInFile = 0;
+};
+
+template <>
+struct SchemaOf<FailureRule> {
+  static constexpr Member<FailureRule> kMembers[] = {
+      {"ordinal", kRequired, Ordinal<&FailureRule::ordinal>()},
+      {"call", kRequired, CallNumber<&FailureRule::call>()},
+      {"result", kRequired, Result<&FailureRule::result>()},
+  };
+  static constexpr std::nullptr_t kCarried = nullptr;
+  static constexpr std::size_t kNotInFile = 0;
+};
+
+// ---- The checks of the schema against the model ----------------------------
+
+// Converts to any field's type, to count the fields of an aggregate.
+struct AnyField {
+  template <typename Type>
+  operator Type() const;  // NOLINT(google-explicit-constructor): never called
+};
+
+template <typename Object, std::size_t... Index>
+constexpr auto TakesInitializers(std::index_sequence<Index...> /*unused*/)
+    -> decltype(Object{(static_cast<void>(Index), AnyField{})...}, true) {
+  return true;
+}
+template <typename Object>
+constexpr bool TakesInitializers(...) {
+  return false;
+}
+
+// The number of fields of a plain structure: the most initializers it takes
+// (counted down, so that no initialization leaves a field out). Up to 32.
+template <typename Object, std::size_t Count = 32>
+constexpr std::size_t FieldCount() {
+  if constexpr (Count == 0 || TakesInitializers<Object>(std::make_index_sequence<Count>())) {
+    return Count;
+  } else {
+    return FieldCount<Object, Count - 1>();
+  }
+}
+
+template <typename Object>
+constexpr bool IsWritten() {
+  return !std::is_null_pointer_v<decltype(SchemaOf<Object>::kCarried)>;
+}
+
+template <typename Object>
+constexpr bool SchemaIsSound() {
+  using Schema = SchemaOf<Object>;
+  constexpr std::size_t kCount = std::size(Schema::kMembers);
+  // Every field of the model has its member (or is the carried text or not
+  // part of the file); members are told apart by one bit each.
+  if (FieldCount<Object>() != kCount + (IsWritten<Object>() ? 1 : 0) + Schema::kNotInFile) {
+    return false;
+  }
+  if (kCount > 32) return false;
+  for (std::size_t i = 0; i < kCount; ++i) {
+    // A written object writes every member, from the model or as read.
+    if (IsWritten<Object>() && Schema::kMembers[i].value.written == Written::kNever) return false;
+    for (std::size_t j = i + 1; j < kCount; ++j) {
+      if (Schema::kMembers[i].name == Schema::kMembers[j].name) return false;
+    }
+  }
+  return true;
+}
+
+static_assert(SchemaIsSound<Document>(), "SchemaOf<Document> does not match Document");
+static_assert(SchemaIsSound<Page>(), "SchemaOf<Page> does not match Page");
+static_assert(SchemaIsSound<Annotation>(), "SchemaOf<Annotation> does not match Annotation");
+static_assert(SchemaIsSound<HostSettings>(), "SchemaOf<HostSettings> does not match HostSettings");
+static_assert(SchemaIsSound<FailureRule>(), "SchemaOf<FailureRule> does not match FailureRule");
+
+// ---- Text -------------------------------------------------------------------
 
 std::string TooLargeText() { return "larger than " + std::to_string(kMaxDocumentSize) + " bytes"; }
 
-void AppendNumber(std::string& out, std::int64_t value) {
-  char digits[24];
+void AppendNumber(std::string& out, std::int32_t value) {
+  char digits[16];
   const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
   out.append(digits, static_cast<std::size_t>(end - digits));
 }
@@ -86,35 +325,60 @@ bool ParseHexResult(const std::string& text, std::int32_t& out) {
   return true;
 }
 
-// What a value of the document is, by where it stands.
-enum class Slot {
-  kDocument,
-  kPages,
-  kPage,
-  kAnnotations,
-  kAnnotation,
-  kAttributes,
-  kHost,
-  kFailures,
-  kFailure,
-  kInt32,    // a number the stand-in manages
-  kBool,     // a switch of "host"
-  kResult,   // a failure's result
-  kCarried,  // a member carried along unchanged
-  kIgnored,  // inside a carried value, or a member of "host" the stand-in does not use
-};
+void AppendUtf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
 
-// One open array or object.
-struct Frame {
-  Slot slot;
-  bool object;
-  std::size_t count;  // members or elements so far
-  std::string key;    // an object's current member
-  unsigned seen;      // the managed members met so far (bits by MemberBit)
-};
+// Checks the UTF-8 sequence of a character beyond ASCII at `p` (`left` bytes
+// remain): true with its length, or false with the offset of the first byte
+// that does not fit a well-formed sequence (no overlong forms, no
+// surrogates, nothing beyond U+10FFFF).
+bool Utf8Sequence(const unsigned char* p, std::size_t left, std::size_t& length) {
+  const unsigned char lead = p[0];
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    length = 0;
+    return false;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if (i >= left || p[i] < (i == 1 ? low : 0x80) || p[i] > (i == 1 ? high : 0xBF)) {
+      length = i;
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---- Reading ------------------------------------------------------------------
 
 // Member names of one object, for finding a name given twice: a short list
-// while the object is small, a hash set beyond.
+// while the object is small, a hash set beyond. Only names that the schema
+// does not list go here; listed ones are told apart by a bit each.
 class MemberNames {
  public:
   void Clear() {
@@ -124,7 +388,9 @@ class MemberNames {
   // False when `name` was already there.
   bool Insert(const std::string& name) {
     if (large_.empty()) {
-      if (std::find(small_.begin(), small_.end(), name) != small_.end()) return false;
+      for (const std::string& known : small_) {
+        if (known == name) return false;
+      }
       small_.push_back(name);
       if (small_.size() < kSmall) return true;
       large_.insert(small_.begin(), small_.end());
@@ -140,127 +406,213 @@ class MemberNames {
   std::unordered_set<std::string> large_;
 };
 
-// Bits of Frame::seen, by member name, for the objects with required members.
-unsigned MemberBit(Slot object, const std::string& key) {
-  static const char* const kPage[] = {"width", "height", "annotations"};
-  static const char* const kAnnotation[] = {"type", "x", "y", "width", "height", "attributes"};
-  static const char* const kFailure[] = {"ordinal", "call", "result"};
-  const auto find = [&key](const auto& names) {
-    for (unsigned i = 0; i < std::size(names); ++i) {
-      if (key == names[i]) return 1u << i;
-    }
-    return 0u;
-  };
-  switch (object) {
-    case Slot::kPage:
-      return find(kPage);
-    case Slot::kAnnotation:
-      return find(kAnnotation);
-    case Slot::kFailure:
-      return find(kFailure);
-    default:
-      return 0;
-  }
-}
-
-// Builds the model from the parser's events, keeping carried members as
-// text, and stops at the first problem.
-class Reader : public nlohmann::json_sax<Json> {
+// Reads a document from its text in one pass, straight into the model: the
+// schema's members into their fields, every other member (checked as JSON)
+// into the carried text of its object. Stops at the first problem, saying
+// where it is.
+class Reader {
  public:
-  Reader(Document& out, std::string& error) : out_(out), error_(error) {
-    frames_.reserve(kMaxNestingDepth);
-    names_.resize(kMaxNestingDepth);
+  Reader(std::string_view text, std::string& error)
+      : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), error_(error) {
+    levels_.resize(static_cast<std::size_t>(kMaxNestingDepth));
+    names_.resize(static_cast<std::size_t>(kMaxNestingDepth));
   }
 
-  bool null() override {
-    return Scalar(Kind::kNull, [](std::string& text) { text += "null"; });
+  bool ReadDocument(Document& document) {
+    // A UTF-8 byte order mark may come first.
+    if (end_ - p_ >= 3 && std::string_view(p_, 3) == "\xEF\xBB\xBF") p_ += 3;
+    SkipSpace();
+    if (!ReadObject(document)) return false;
+    SkipSpace();
+    return p_ == end_ || Syntax();
   }
-  bool boolean(bool value) override {
-    return Scalar(
-        Kind::kBool, [value](std::string& text) { text += value ? "true" : "false"; }, value);
-  }
-  bool number_integer(number_integer_t value) override {
-    // Only a leading minus makes an integer signed, so a signed zero was "-0".
-    return Scalar(
-        Kind::kInteger,
-        [value](std::string& text) {
-          if (value == 0) {
-            text += "-0";
-          } else {
-            AppendNumber(text, value);
+
+  // An object of the schema of `Object`.
+  template <typename Object>
+  bool ReadObject(Object& object) {
+    using Schema = SchemaOf<Object>;
+    constexpr std::size_t kCount = std::size(Schema::kMembers);
+    if (Peek() != '{') return IsNot("an object");
+    if (!Enter(false, false)) return false;
+    Level& level = levels_[depth_ - 1];
+    std::uint32_t seen = 0;
+    std::size_t members = 0;
+    bool more = Open('}');
+    while (more) {
+      if (!Key(level, members)) return false;
+      std::size_t index = 0;
+      while (index < kCount && Schema::kMembers[index].name != level.key) ++index;
+      if (index < kCount) {
+        if ((seen & (1u << index)) != 0) return Twice(level.key);
+        seen |= 1u << index;
+        const Value<Object>& value = Schema::kMembers[index].value;
+        const char* const start = p_;
+        if (!value.read(*this, object)) return false;
+        if constexpr (IsWritten<Object>()) {
+          if (value.written == Written::kAsRead) {
+            p_ = start;
+            if (!CarryMember(object.*Schema::kCarried, level.key)) return false;
           }
-        },
-        false, value);
-  }
-  bool number_unsigned(number_unsigned_t value) override {
-    const bool fits = value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    return Scalar(
-        fits ? Kind::kInteger : Kind::kOther,
-        [value](std::string& text) {
-          char digits[24];
-          const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
-          text.append(digits, static_cast<std::size_t>(end - digits));
-        },
-        false, fits ? static_cast<std::int64_t>(value) : 0);
-  }
-  bool number_float(number_float_t /*value*/, const string_t& spelling) override {
-    // Kept as spelled, so that no carried number changes: beyond 64 bits,
-    // with a fraction or an exponent. The parser puts the locale's decimal
-    // point into its token; the file has a full stop.
-    return Scalar(Kind::kOther, [&spelling](std::string& text) {
-      for (const char c : spelling) {
-        const bool numeral = (c >= '0' && c <= '9') || c == '-' || c == '+' || c == 'e' || c == 'E';
-        text.push_back(numeral ? c : '.');
+        }
+      } else {
+        if (!names_[depth_ - 1].Insert(level.key)) return Twice(level.key);
+        if constexpr (IsWritten<Object>()) {
+          if (!CarryMember(object.*Schema::kCarried, level.key)) return false;
+        } else if (!CopyValue(nullptr)) {
+          return false;
+        }
       }
-    });
-  }
-  bool string(string_t& value) override {
-    return Scalar(
-        Kind::kString, [&value](std::string& text) { AppendQuoted(text, value); }, false, 0,
-        &value);
-  }
-  bool binary(binary_t& /*value*/) override { return Fail("document", "holds binary data"); }
-
-  bool start_object(std::size_t /*size*/) override { return Open(true); }
-  bool start_array(std::size_t /*size*/) override { return Open(false); }
-
-  bool key(string_t& name) override {
-    Frame& frame = frames_.back();
-    if (!names_[frames_.size() - 1].Insert(name)) {
-      return Fail(Where(frames_.size() - 1), "has the member \"" + name + "\" twice");
+      if (!Next('}', more)) return false;
     }
-    if (++frame.count > kMaxObjectMembers) return TooManyMembers();
-    if (Capturing()) {
-      if (frame.count > 1) capture_->push_back(',');
-      AppendQuoted(*capture_, name);
-      capture_->push_back(':');
+    // Required members, and room for the members the writer adds.
+    std::size_t added = 0;
+    for (std::size_t index = 0; index < kCount; ++index) {
+      if ((seen & (1u << index)) != 0) continue;
+      const Member<Object>& member = Schema::kMembers[index];
+      if (member.presence == kRequired) {
+        return Fail(Where(depth_ - 1), "has no \"" + std::string(member.name) + "\"");
+      }
+      if (IsWritten<Object>() && member.value.written == Written::kFromModel) ++added;
     }
-    frame.key = std::move(name);
-    frame.seen |= MemberBit(frame.slot, frame.key);
+    if (members + added > kMaxObjectMembers) return TooManyMembers();
+    --depth_;
     return true;
   }
 
-  bool end_object() override {
-    const Frame& frame = frames_.back();
-    if (!CheckComplete(frame)) return false;
-    return Close('}');
+  // An array of objects of the schema of `Element`.
+  template <typename Element>
+  bool ReadObjects(std::vector<Element>& list) {
+    if (Peek() != '[') return IsNot("an array");
+    if (!Enter(true, false)) return false;
+    Level& level = levels_[depth_ - 1];
+    bool more = Open(']');
+    while (more) {
+      level.index = list.size();
+      list.emplace_back();
+      if (!ReadObject(list.back())) return false;
+      if (!Next(']', more)) return false;
+    }
+    --depth_;
+    return true;
   }
-  bool end_array() override { return Close(']'); }
 
-  bool parse_error(std::size_t position, const std::string& /*token*/,
-                   const nlohmann::detail::exception& /*problem*/) override {
-    error_ = "not valid JSON (or not UTF-8) at byte " + std::to_string(position);
-    return false;
+  bool ReadAttributes(std::vector<std::pair<std::string, std::int32_t>>& attributes) {
+    if (Peek() != '{') return IsNot("an object");
+    if (!Enter(false, true)) return false;
+    Level& level = levels_[depth_ - 1];
+    std::size_t members = 0;
+    bool more = Open('}');
+    while (more) {
+      if (!Key(level, members)) return false;
+      if (!names_[depth_ - 1].Insert(level.key)) return Twice(level.key);
+      std::int32_t value = 0;
+      if (!ReadInt32(value)) return false;
+      attributes.emplace_back(level.key, value);
+      if (!Next('}', more)) return false;
+    }
+    --depth_;
+    return true;
   }
 
-  bool SawPages() const { return sawPages_; }
+  bool ReadInt32(std::int32_t& out) {
+    const char* const start = p_;
+    bool integer = false;
+    if (!IsNumberStart(Peek())) return IsNot("a signed 32-bit integer");
+    if (!ScanNumber(integer)) return false;
+    const auto [end, problem] = std::from_chars(start, p_, out);
+    if (!integer || problem != std::errc() || end != p_) {
+      return Fail(Where(depth_), "is not a signed 32-bit integer");
+    }
+    return true;
+  }
+
+  bool ReadCallNumber(std::int32_t& out) {
+    if (!ReadInt32(out)) return false;
+    return out >= 1 || Fail(Where(depth_), "is not 1 or more");
+  }
+
+  bool ReadOrdinal(int& out) {
+    std::int32_t value = 0;
+    if (!ReadInt32(value)) return false;
+    for (const HostOrdinal ordinal : kHostOrdinals) {
+      if (value == ordinal) {
+        out = value;
+        return true;
+      }
+    }
+    return Fail(Where(depth_), "is not an ordinal of the host API");
+  }
+
+  bool ReadResult(std::int32_t& out) {
+    if (Peek() == '"') {
+      if (!ReadString(text_)) return false;
+      return ParseHexResult(text_, out) || Fail(Where(depth_), "is not a string \"0x8XXXXXXX\"");
+    }
+    const char* const start = p_;
+    bool integer = false;
+    if (!IsNumberStart(Peek())) return IsNot("a negative 32-bit integer");
+    if (!ScanNumber(integer)) return false;
+    std::int32_t value = 0;
+    const auto [end, problem] = std::from_chars(start, p_, value);
+    if (!integer || problem != std::errc() || end != p_ || value >= 0) {
+      return Fail(Where(depth_), "is not a negative 32-bit integer");
+    }
+    out = value;
+    return true;
+  }
+
+  bool ReadFlag(bool& out) {
+    if (Peek() == 't') {
+      out = true;
+      return Literal("true");
+    }
+    if (Peek() == 'f') {
+      out = false;
+      return Literal("false");
+    }
+    return IsNot("true or false");
+  }
 
  private:
-  enum class Kind { kNull, kBool, kInteger, kString, kOther };
+  // One open array or object, for the path of a value in messages.
+  struct Level {
+    bool array = false;
+    bool quotedKeys = false;  // an attributes object: its members go in brackets
+    std::size_t index = 0;    // an array's current element
+    std::string key;          // an object's current member
+  };
+
+  char Peek() const { return p_ < end_ ? *p_ : '\0'; }
+
+  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+  static bool IsNumberStart(char c) { return c == '-' || IsDigit(c); }
+  static bool StartsValue(char c) {
+    return c == '{' || c == '[' || c == '"' || c == 't' || c == 'f' || c == 'n' || IsNumberStart(c);
+  }
+
+  void SkipSpace() {
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+  }
 
   bool Fail(const std::string& where, const std::string& what) {
     error_ = where.empty() ? what : where + " " + what;
     return false;
+  }
+
+  bool SyntaxAt(const char* at) {
+    if (at >= end_) {
+      error_ = "not valid JSON: the text ends before the document does";
+    } else {
+      error_ = "not valid JSON at byte " + std::to_string(at - begin_ + 1);
+    }
+    return false;
+  }
+  bool Syntax() { return SyntaxAt(p_); }
+
+  // The value here is valid JSON of the wrong kind, or no valid JSON at all.
+  bool IsNot(const char* what) {
+    if (!StartsValue(Peek())) return Syntax();
+    return Fail(Where(depth_), std::string("is not ") + what);
   }
 
   bool TooManyMembers() {
@@ -268,291 +620,316 @@ class Reader : public nlohmann::json_sax<Json> {
                 "has an object with more than " + std::to_string(kMaxObjectMembers) + " members");
   }
 
-  // The path of the value in the innermost `depth` frames: "pages[0].width".
+  bool Twice(const std::string& name) {
+    return Fail(Where(depth_ - 1), "has the member \"" + name + "\" twice");
+  }
+
+  // The path of the value in the outermost `depth` levels: "pages[0].width".
   std::string Where(std::size_t depth) const {
     if (depth == 0) return "document";
     std::string where;
     for (std::size_t i = 0; i < depth; ++i) {
-      const Frame& frame = frames_[i];
-      if (!frame.object) {
-        where += "[" + std::to_string(frame.count - 1) + "]";
-      } else if (frame.slot == Slot::kDocument) {
-        where += frame.key;
-      } else if (frame.slot == Slot::kAttributes) {
-        where += "[\"" + frame.key + "\"]";
+      const Level& level = levels_[i];
+      if (level.array) {
+        where += "[" + std::to_string(level.index) + "]";
+      } else if (i == 0) {
+        where += level.key;
+      } else if (level.quotedKeys) {
+        where += "[\"" + level.key + "\"]";
       } else {
-        where += "." + frame.key;
+        where += "." + level.key;
       }
     }
     return where;
   }
-  std::string Where() const { return Where(frames_.size()); }
 
-  bool Capturing() const { return capture_ != nullptr && frames_.size() > captureDepth_; }
-
-  // The slot of the next value; counts it as an element of an array.
-  Slot NextSlot() {
-    if (frames_.empty()) return Slot::kDocument;
-    Frame& frame = frames_.back();
-    if (!frame.object) ++frame.count;
-    const std::string& name = frame.key;
-    switch (frame.slot) {
-      case Slot::kDocument:
-        if (name == "pages") return Slot::kPages;
-        return name == "host" ? Slot::kHost : Slot::kCarried;
-      case Slot::kPages:
-        return Slot::kPage;
-      case Slot::kPage:
-        if (name == "width" || name == "height") return Slot::kInt32;
-        return name == "annotations" ? Slot::kAnnotations : Slot::kCarried;
-      case Slot::kAnnotations:
-        return Slot::kAnnotation;
-      case Slot::kAnnotation:
-        if (MemberBit(Slot::kAnnotation, name) & 31u) return Slot::kInt32;
-        return name == "attributes" ? Slot::kAttributes : Slot::kCarried;
-      case Slot::kAttributes:
-        return Slot::kInt32;
-      case Slot::kHost:
-        if (name == "minAnnotationSize" || name == "pageCountSkew" ||
-            name == "annotationCountSkew") {
-          return Slot::kInt32;
-        }
-        if (name == "refuseOffPage" || name == "countOnFailure") return Slot::kBool;
-        return name == "failures" ? Slot::kFailures : Slot::kIgnored;
-      case Slot::kFailures:
-        return Slot::kFailure;
-      case Slot::kFailure:
-        if (name == "ordinal" || name == "call") return Slot::kInt32;
-        return name == "result" ? Slot::kResult : Slot::kIgnored;
-      default:
-        return Slot::kIgnored;
-    }
-  }
-
-  // Where a carried member of the innermost managed object goes.
-  std::string& CarriedText() {
-    switch (frames_.back().slot) {
-      case Slot::kPage:
-        return out_.pages.back().extra;
-      case Slot::kAnnotation:
-        return out_.pages.back().annotations.back().extra;
-      default:
-        return out_.extra;
-    }
-  }
-
-  // Starts copying the value of a carried member (or of "host") as text.
-  void BeginValueText(Slot slot) {
-    if (Capturing()) {
-      if (!frames_.back().object && frames_.back().count > 1) capture_->push_back(',');
-      return;
-    }
-    if (slot != Slot::kCarried && slot != Slot::kHost) return;
-    capture_ = &CarriedText();
-    captureDepth_ = frames_.size();
-    if (!capture_->empty()) capture_->push_back(',');
-    AppendQuoted(*capture_, frames_.back().key);
-    capture_->push_back(':');
-  }
-
-  void EndValueText() {
-    if (capture_ != nullptr && frames_.size() == captureDepth_) capture_ = nullptr;
-  }
-
-  template <typename Spell>
-  bool Scalar(Kind kind, Spell&& spell, bool flag = false, std::int64_t number = 0,
-              const std::string* text = nullptr) {
-    const Slot slot = NextSlot();
-    if (!Store(slot, kind, flag, number, text)) return false;
-    BeginValueText(slot);
-    if (capture_ != nullptr) spell(*capture_);
-    EndValueText();
-    return true;
-  }
-
-  bool Store(Slot slot, Kind kind, bool flag, std::int64_t number, const std::string* text) {
-    switch (slot) {
-      case Slot::kDocument:
-        return Fail("document", "is not an object");
-      case Slot::kPages:
-      case Slot::kAnnotations:
-      case Slot::kFailures:
-        return Fail(Where(), "is not an array");
-      case Slot::kPage:
-      case Slot::kAnnotation:
-      case Slot::kAttributes:
-      case Slot::kHost:
-      case Slot::kFailure:
-        return Fail(Where(), "is not an object");
-      case Slot::kInt32:
-        if (kind != Kind::kInteger || number < std::numeric_limits<std::int32_t>::min() ||
-            number > std::numeric_limits<std::int32_t>::max()) {
-          return Fail(Where(), "is not a signed 32-bit integer");
-        }
-        return StoreInt32(static_cast<std::int32_t>(number));
-      case Slot::kBool:
-        if (kind != Kind::kBool) return Fail(Where(), "is not true or false");
-        (frames_.back().key == "refuseOffPage" ? out_.host.refuseOffPage
-                                               : out_.host.countOnFailure) = flag;
-        return true;
-      case Slot::kResult:
-        return StoreResult(kind, number, text);
-      case Slot::kCarried:
-      case Slot::kIgnored:
-        return true;
-    }
-    return true;
-  }
-
-  bool StoreInt32(std::int32_t value) {
-    const Frame& frame = frames_.back();
-    const std::string& name = frame.key;
-    switch (frame.slot) {
-      case Slot::kPage: {
-        Page& page = out_.pages.back();
-        (name == "width" ? page.width : page.height) = value;
-        return true;
-      }
-      case Slot::kAnnotation: {
-        Annotation& annotation = out_.pages.back().annotations.back();
-        std::int32_t* const fields[] = {&annotation.type, &annotation.x, &annotation.y,
-                                        &annotation.width, &annotation.height};
-        for (unsigned i = 0; i < 5; ++i) {
-          if (MemberBit(Slot::kAnnotation, name) == 1u << i) *fields[i] = value;
-        }
-        return true;
-      }
-      case Slot::kAttributes:
-        // Names are unique in the object, so no look-up is needed.
-        out_.pages.back().annotations.back().attributes.emplace_back(name, value);
-        return true;
-      case Slot::kHost:
-        if (name == "minAnnotationSize") {
-          out_.host.minAnnotationSize = value;
-        } else {
-          (name == "pageCountSkew" ? out_.host.pageCountSkew : out_.host.annotationCountSkew) =
-              value;
-        }
-        return true;
-      case Slot::kFailure: {
-        FailureRule& rule = out_.host.failures.back();
-        if (name == "call") {
-          if (value < 1) return Fail(Where(), "is not 1 or more");
-          rule.call = value;
-          return true;
-        }
-        if (std::find(std::begin(kKnownOrdinals), std::end(kKnownOrdinals), value) ==
-            std::end(kKnownOrdinals)) {
-          return Fail(Where(), "is not an ordinal of the host API");
-        }
-        rule.ordinal = value;
-        return true;
-      }
-      default:
-        return true;
-    }
-  }
-
-  bool StoreResult(Kind kind, std::int64_t number, const std::string* text) {
-    FailureRule& rule = out_.host.failures.back();
-    if (kind == Kind::kString) {
-      if (!ParseHexResult(*text, rule.result)) {
-        return Fail(Where(), "is not a string \"0x8XXXXXXX\"");
-      }
-      return true;
-    }
-    if (kind != Kind::kInteger || number >= 0 ||
-        number < std::numeric_limits<std::int32_t>::min()) {
-      return Fail(Where(), "is not a negative 32-bit integer");
-    }
-    rule.result = static_cast<std::int32_t>(number);
-    return true;
-  }
-
-  bool Open(bool object) {
-    const Slot slot = NextSlot();
-    switch (slot) {
-      case Slot::kDocument:
-      case Slot::kPage:
-      case Slot::kAnnotation:
-      case Slot::kAttributes:
-      case Slot::kHost:
-      case Slot::kFailure:
-        if (!object) return Fail(Where(frames_.size()), "is not an object");
-        break;
-      case Slot::kPages:
-      case Slot::kAnnotations:
-      case Slot::kFailures:
-        if (object) return Fail(Where(frames_.size()), "is not an array");
-        break;
-      case Slot::kInt32:
-        return Fail(Where(), "is not a signed 32-bit integer");
-      case Slot::kBool:
-        return Fail(Where(), "is not true or false");
-      case Slot::kResult:
-        return Fail(Where(), "is not a negative 32-bit integer");
-      case Slot::kCarried:
-      case Slot::kIgnored:
-        break;
-    }
-    if (frames_.size() >= static_cast<std::size_t>(kMaxNestingDepth)) {
+  bool Enter(bool array, bool quotedKeys) {
+    if (depth_ >= static_cast<std::size_t>(kMaxNestingDepth)) {
       return Fail("", "has arrays and objects nested more than " +
                           std::to_string(kMaxNestingDepth) + " deep");
     }
-    BeginValueText(slot);
-    if (capture_ != nullptr) capture_->push_back(object ? '{' : '[');
-    if (slot == Slot::kPages) sawPages_ = true;
-    if (slot == Slot::kPage) out_.pages.emplace_back();
-    if (slot == Slot::kAnnotation) out_.pages.back().annotations.emplace_back();
-    if (slot == Slot::kFailure) out_.host.failures.emplace_back();
-    if (object) names_[frames_.size()].Clear();
-    // Only the containers of managed values keep their slot; the rest is text.
-    const bool managed = slot != Slot::kCarried && slot != Slot::kIgnored;
-    frames_.push_back(Frame{managed ? slot : Slot::kIgnored, object, 0, std::string(), 0});
+    Level& level = levels_[depth_];
+    level.array = array;
+    level.quotedKeys = quotedKeys;
+    level.index = 0;
+    if (!array) names_[depth_].Clear();
+    ++depth_;
     return true;
   }
 
-  bool Close(char bracket) {
-    if (Capturing()) capture_->push_back(bracket);
-    frames_.pop_back();
-    EndValueText();
+  // Moves past the opening bracket; tells whether an element or member follows.
+  bool Open(char close) {
+    ++p_;
+    SkipSpace();
+    if (Peek() != close) return true;
+    ++p_;
+    return false;
+  }
+
+  // After an element or member: a comma and another, or the closing bracket.
+  bool Next(char close, bool& more) {
+    SkipSpace();
+    if (Peek() == ',') {
+      ++p_;
+      SkipSpace();
+      more = true;
+      return true;
+    }
+    if (Peek() != close) return Syntax();
+    ++p_;
+    more = false;
     return true;
   }
 
-  // The required members of a page, an annotation or a failure, and room for
-  // the members that the writer adds.
-  bool CheckComplete(const Frame& frame) {
-    const auto require = [&](unsigned bit, const char* name) {
-      if ((frame.seen & bit) != 0) return true;
-      return Fail(Where(frames_.size() - 1), std::string("has no \"") + name + "\"");
-    };
-    switch (frame.slot) {
-      case Slot::kDocument:
-        return sawPages_ || Fail("document", "has no \"pages\"");
-      case Slot::kPage:
-        if (!require(1, "width") || !require(2, "height")) return false;
-        return (frame.seen & 4) != 0 || frame.count < kMaxObjectMembers || TooManyMembers();
-      case Slot::kAnnotation:
-        if (!require(1, "type") || !require(2, "x") || !require(4, "y") || !require(8, "width") ||
-            !require(16, "height")) {
+  // A member's name and colon, into level.key; counts the member.
+  bool Key(Level& level, std::size_t& members) {
+    if (Peek() != '"') return Syntax();
+    if (!ReadString(level.key)) return false;
+    if (++members > kMaxObjectMembers) return TooManyMembers();
+    SkipSpace();
+    if (Peek() != ':') return Syntax();
+    ++p_;
+    SkipSpace();
+    return true;
+  }
+
+  bool Literal(std::string_view word) {
+    for (const char c : word) {
+      if (Peek() != c) return Syntax();
+      ++p_;
+    }
+    return true;
+  }
+
+  // Moves past a number, which must keep to JSON's grammar; `integer` tells
+  // whether it has neither a fraction nor an exponent.
+  bool ScanNumber(bool& integer) {
+    const char* p = p_;
+    if (p < end_ && *p == '-') ++p;
+    if (p < end_ && *p == '0') {
+      ++p;
+    } else if (p < end_ && *p >= '1' && *p <= '9') {
+      while (p < end_ && IsDigit(*p)) ++p;
+    } else {
+      return SyntaxAt(p);
+    }
+    integer = true;
+    if (p < end_ && *p == '.') {
+      ++p;
+      if (p >= end_ || !IsDigit(*p)) return SyntaxAt(p);
+      while (p < end_ && IsDigit(*p)) ++p;
+      integer = false;
+    }
+    if (p < end_ && (*p == 'e' || *p == 'E')) {
+      ++p;
+      if (p < end_ && (*p == '+' || *p == '-')) ++p;
+      if (p >= end_ || !IsDigit(*p)) return SyntaxAt(p);
+      while (p < end_ && IsDigit(*p)) ++p;
+      integer = false;
+    }
+    p_ = p;
+    return true;
+  }
+
+  // Four hex digits of a \u escape.
+  bool HexQuad(std::uint32_t& code) {
+    code = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int digit = HexDigit(Peek());
+      if (digit < 0) return Syntax();
+      code = (code << 4) | static_cast<std::uint32_t>(digit);
+      ++p_;
+    }
+    return true;
+  }
+
+  bool Escape(std::string& out) {
+    ++p_;  // the backslash
+    if (p_ >= end_) return Syntax();
+    const char c = *p_++;
+    switch (c) {
+      case '"':
+      case '\\':
+      case '/':
+        out.push_back(c);
+        return true;
+      case 'b':
+        out.push_back('\b');
+        return true;
+      case 'f':
+        out.push_back('\f');
+        return true;
+      case 'n':
+        out.push_back('\n');
+        return true;
+      case 'r':
+        out.push_back('\r');
+        return true;
+      case 't':
+        out.push_back('\t');
+        return true;
+      case 'u':
+        break;
+      default:
+        return SyntaxAt(p_ - 1);
+    }
+    std::uint32_t code = 0;
+    if (!HexQuad(code)) return false;
+    if (code >= 0xDC00 && code <= 0xDFFF) return SyntaxAt(p_ - 1);
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      // A high surrogate: its low one must follow.
+      if (Peek() != '\\') return Syntax();
+      ++p_;
+      if (Peek() != 'u') return Syntax();
+      ++p_;
+      std::uint32_t low = 0;
+      if (!HexQuad(low)) return false;
+      if (low < 0xDC00 || low > 0xDFFF) return SyntaxAt(p_ - 1);
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    }
+    AppendUtf8(out, code);
+    return true;
+  }
+
+  // A string, decoded into `out`.
+  bool ReadString(std::string& out) {
+    out.clear();
+    ++p_;  // the opening quote
+    for (;;) {
+      const char* const run = p_;
+      while (p_ < end_) {
+        const auto c = static_cast<unsigned char>(*p_);
+        if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
+        ++p_;
+      }
+      out.append(run, static_cast<std::size_t>(p_ - run));
+      if (p_ >= end_) return Syntax();
+      const auto c = static_cast<unsigned char>(*p_);
+      if (c == '"') {
+        ++p_;
+        return true;
+      }
+      if (c == '\\') {
+        if (!Escape(out)) return false;
+      } else if (c < 0x20) {
+        return Syntax();
+      } else {
+        std::size_t length = 0;
+        if (!Utf8Sequence(reinterpret_cast<const unsigned char*>(p_),
+                          static_cast<std::size_t>(end_ - p_), length)) {
+          const char* const bad = p_ + length;
+          if (bad >= end_) return SyntaxAt(bad);
+          error_ = "not valid UTF-8 at byte " + std::to_string(bad - begin_ + 1);
           return false;
         }
-        return (frame.seen & 32) != 0 || frame.count < kMaxObjectMembers || TooManyMembers();
-      case Slot::kFailure:
-        return require(1, "ordinal") && require(2, "call") && require(4, "result");
-      default:
-        return true;
+        out.append(p_, length);
+        p_ += length;
+      }
     }
   }
 
-  Document& out_;
+  // A member the stand-in carries along: its name and value, as compact text,
+  // after those already in `carried`.
+  bool CarryMember(std::string& carried, const std::string& name) {
+    if (!carried.empty()) carried.push_back(',');
+    AppendQuoted(carried, name);
+    carried.push_back(':');
+    return CopyValue(&carried);
+  }
+
+  // Any JSON value, checked (nesting, members, names given twice) and, where
+  // `out` is not null, appended to it as compact text: strings as the writer
+  // quotes them, numbers exactly as spelled.
+  bool CopyValue(std::string* out) {
+    const char c = Peek();
+    if (c == '{' || c == '[') {
+      const bool array = c == '[';
+      const char close = array ? ']' : '}';
+      if (!Enter(array, false)) return false;
+      Level& level = levels_[depth_ - 1];
+      if (out != nullptr) out->push_back(c);
+      std::size_t members = 0;
+      bool more = Open(close);
+      while (more) {
+        if (array) {
+          if (out != nullptr && level.index > 0) out->push_back(',');
+        } else {
+          if (!Key(level, members)) return false;
+          if (!names_[depth_ - 1].Insert(level.key)) return Twice(level.key);
+          if (out != nullptr) {
+            if (members > 1) out->push_back(',');
+            AppendQuoted(*out, level.key);
+            out->push_back(':');
+          }
+        }
+        if (!CopyValue(out)) return false;
+        if (array) ++level.index;
+        if (!Next(close, more)) return false;
+      }
+      if (out != nullptr) out->push_back(close);
+      --depth_;
+      return true;
+    }
+    if (c == '"') {
+      if (!ReadString(text_)) return false;
+      if (out != nullptr) AppendQuoted(*out, text_);
+      return true;
+    }
+    const char* const start = p_;
+    if (c == 't' || c == 'f' || c == 'n') {
+      if (!Literal(c == 't' ? "true" : c == 'f' ? "false" : "null")) return false;
+    } else {
+      bool integer = false;
+      if (!ScanNumber(integer)) return false;
+    }
+    if (out != nullptr) out->append(start, static_cast<std::size_t>(p_ - start));
+    return true;
+  }
+
+  const char* const begin_;
+  const char* p_;
+  const char* const end_;
   std::string& error_;
-  std::vector<Frame> frames_;
-  std::vector<MemberNames> names_;  // per depth
-  std::string* capture_ = nullptr;  // where carried text goes, while copying
-  std::size_t captureDepth_ = 0;    // frames open when the copied value began
-  bool sawPages_ = false;
+  std::vector<Level> levels_;       // the open arrays and objects, outermost first
+  std::vector<MemberNames> names_;  // per level
+  std::size_t depth_ = 0;           // levels open
+  std::string text_;                // a string value being read
 };
+
+template <auto Field>
+bool ReadInt32(Reader& reader, ObjectOf<Field>& object) {
+  return reader.ReadInt32(object.*Field);
+}
+template <auto Field>
+bool ReadCallNumber(Reader& reader, ObjectOf<Field>& object) {
+  return reader.ReadCallNumber(object.*Field);
+}
+template <auto Field>
+bool ReadOrdinal(Reader& reader, ObjectOf<Field>& object) {
+  return reader.ReadOrdinal(object.*Field);
+}
+template <auto Field>
+bool ReadResult(Reader& reader, ObjectOf<Field>& object) {
+  return reader.ReadResult(object.*Field);
+}
+template <auto Field>
+bool ReadFlag(Reader& reader, ObjectOf<Field>& object) {
+  return reader.ReadFlag(object.*Field);
+}
+template <auto Field>
+bool ReadAttributes(Reader& reader, ObjectOf<Field>& object) {
+  return reader.ReadAttributes(object.*Field);
+}
+template <auto Field>
+bool ReadObjects(Reader& reader, ObjectOf<Field>& object) {
+  return reader.ReadObjects(object.*Field);
+}
+template <auto Field>
+bool ReadObject(Reader& reader, ObjectOf<Field>& object) {
+  return reader.ReadObject(object.*Field);
+}
+
+// ---- Writing ------------------------------------------------------------------
 
 // Collects the text and hands it on in pieces of about kPiece bytes.
 class Writer {
@@ -586,33 +963,48 @@ class Writer {
   std::size_t written_ = 0;
 };
 
-void AppendMember(std::string& out, const char* name, std::int32_t value) {
-  out.push_back('"');
-  out += name;
-  out += "\":";
-  AppendNumber(out, value);
-}
-
-void AppendExtra(std::string& out, const std::string& extra) {
-  if (extra.empty()) return;
-  out.push_back(',');
-  out += extra;
-}
-
-void AppendAnnotation(std::string& out, const Annotation& annotation) {
+// An object of the schema of `Object`: the listed members in order, then the
+// carried ones.
+template <typename Object>
+bool WriteObject(Writer& writer, const Object& object) {
+  using Schema = SchemaOf<Object>;
+  std::string& out = writer.Text();
   out.push_back('{');
-  AppendMember(out, "type", annotation.type);
-  out.push_back(',');
-  AppendMember(out, "x", annotation.x);
-  out.push_back(',');
-  AppendMember(out, "y", annotation.y);
-  out.push_back(',');
-  AppendMember(out, "width", annotation.width);
-  out.push_back(',');
-  AppendMember(out, "height", annotation.height);
-  out += ",\"attributes\":{";
   bool first = true;
-  for (const auto& [name, value] : annotation.attributes) {
+  for (const Member<Object>& member : Schema::kMembers) {
+    if (member.value.written != Written::kFromModel) continue;  // among the carried ones
+    if (!first) out.push_back(',');
+    first = false;
+    out.push_back('"');
+    out += member.name;
+    out += "\":";
+    if (!member.value.write(writer, object)) return false;
+  }
+  // (Objects without carried members are never written: "host" and its
+  // failures go back as they were read.)
+  if constexpr (IsWritten<Object>()) {
+    const std::string& carried = object.*Schema::kCarried;
+    if (!carried.empty()) {
+      if (!first) out.push_back(',');
+      out += carried;
+    }
+  }
+  out.push_back('}');
+  return true;
+}
+
+template <auto Field>
+bool WriteInt32(Writer& writer, const ObjectOf<Field>& object) {
+  AppendNumber(writer.Text(), object.*Field);
+  return true;
+}
+
+template <auto Field>
+bool WriteAttributes(Writer& writer, const ObjectOf<Field>& object) {
+  std::string& out = writer.Text();
+  out.push_back('{');
+  bool first = true;
+  for (const auto& [name, value] : object.*Field) {
     if (!first) out.push_back(',');
     first = false;
     AppendQuoted(out, name);
@@ -620,35 +1012,28 @@ void AppendAnnotation(std::string& out, const Annotation& annotation) {
     AppendNumber(out, value);
   }
   out.push_back('}');
-  AppendExtra(out, annotation.extra);
-  out.push_back('}');
+  return true;
+}
+
+// Hands the text on after each element, so that a large document is never
+// held twice.
+template <auto Field>
+bool WriteObjects(Writer& writer, const ObjectOf<Field>& object) {
+  writer.Text().push_back('[');
+  bool first = true;
+  for (const auto& element : object.*Field) {
+    if (!first) writer.Text().push_back(',');
+    first = false;
+    if (!WriteObject(writer, element) || !writer.Flush(false)) return false;
+  }
+  writer.Text().push_back(']');
+  return true;
 }
 
 bool Write(const Document& document, const TextSink& sink, std::string& error, bool limited) {
   Writer writer(sink, error, limited);
-  std::string& out = writer.Text();
-  out += "{\"pages\":[";
-  for (std::size_t p = 0; p < document.pages.size(); ++p) {
-    const Page& page = document.pages[p];
-    if (p > 0) out.push_back(',');
-    out.push_back('{');
-    AppendMember(out, "width", page.width);
-    out.push_back(',');
-    AppendMember(out, "height", page.height);
-    out += ",\"annotations\":[";
-    for (std::size_t i = 0; i < page.annotations.size(); ++i) {
-      if (i > 0) out.push_back(',');
-      AppendAnnotation(out, page.annotations[i]);
-      if (!writer.Flush(false)) return false;
-    }
-    out.push_back(']');
-    AppendExtra(out, page.extra);
-    out.push_back('}');
-    if (!writer.Flush(false)) return false;
-  }
-  out.push_back(']');
-  AppendExtra(out, document.extra);
-  out += "}\n";
+  if (!WriteObject(writer, document)) return false;
+  writer.Text().push_back('\n');
   return writer.Flush(true);
 }
 
@@ -660,20 +1045,15 @@ bool ParseDocument(std::string_view text, Document& out, std::string& error) {
     error = TooLargeText();
     return false;
   }
-  // JSON has no place for a raw NUL byte, and the parser would take one for
-  // the end of the text.
+  // JSON has no place for a raw NUL byte; saying so is clearer than where
+  // the reader would stumble on it.
   if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
     error = "holds a NUL byte at byte " + std::to_string(nul);
     return false;
   }
   error.clear();
-  Reader reader(out, error);
-  if (!Json::sax_parse(text.begin(), text.end(), &reader, Json::input_format_t::json,
-                       /*strict=*/true, /*ignore_comments=*/false)) {
-    if (error.empty()) error = "not valid JSON (or not UTF-8)";
-    return false;
-  }
-  return true;
+  Reader reader(text, error);
+  return reader.ReadDocument(out);
 }
 
 bool WriteDocument(const Document& document, const TextSink& sink, std::string& error) {

@@ -1,18 +1,14 @@
 // The stand-in host's document files: JSON text read into the model of
 // hostsim/document.h and written back from it.
 //
-// File layout (UTF-8 JSON):
-//   { "pages": [ { "width": W, "height": H,
-//                  "annotations": [ { "type": T, "x": X, "y": Y, "width": W, "height": H,
-//                                     "attributes": { "NAME": VALUE, ... } } ] } ],
-//     "host": { "minAnnotationSize": N, "refuseOffPage": BOOL,
-//               "failures": [ { "ordinal": O, "call": C, "result": R } ],
-//               "pageCountSkew": N, "annotationCountSkew": N, "countOnFailure": BOOL } }
-// Every number is a signed 32-bit integer. "annotations" and "attributes" may
-// be missing (empty); "host" and each of its members are optional. A failure's
-// "result" is a negative integer or a string "0x8XXXXXXX". Members not listed
-// here are carried along unchanged at the top level, in pages and in
-// annotations, numbers spelled exactly as they were.
+// A document is an object whose "pages" hold the pages and their annotations,
+// and whose optional "host" tunes the stand-in (README.md, "The console
+// runner", shows one). The members the stand-in reads, where each goes in the
+// model, what values it takes and whether it is required are the schema
+// (SchemaOf) in hostsim/document_json.cpp, the one description of the format.
+// Members the schema does not list are carried along unchanged at the top
+// level, in pages and in annotations: any JSON value, numbers spelled exactly
+// as they were, whatever their size.
 //
 // The reader takes only what the writer can give back unchanged: no NUL byte,
 // nothing after the document, no member named twice in one object, and the

@@ -19,7 +19,7 @@ PACKAGES_coverage := clang-14 llvm-14
 # the cross-built tests, pefile for the structure check, 64-bit Wine in Xvfb
 # with a Japanese locale and font, imagemagick for the about-box picture.
 PACKAGES_windows := cmake make clang-14 g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest \
-  nlohmann-json3-dev python3-pefile wine wine64 fonts-wine xvfb xauth locales fonts-ipafont-gothic \
+  python3-pefile wine wine64 fonts-wine xvfb xauth locales fonts-ipafont-gothic \
   imagemagick
 # Packing, reproducing and signing the release.
 PACKAGES_release := git zip unzip openssl osslsigncode

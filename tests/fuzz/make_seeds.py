@@ -157,4 +157,7 @@ write("reader", "host-settings.json", json.dumps({
 write("reader", "open-fails.json", b'{"pages":[],"host":{"failures":[{"ordinal":%d,"call":1,"result":"0x80070002"}]}}'
       % ORDINALS["OpenDocument"])
 write("reader", "not-a-document.json", b'{"pages": [{"width": 1}], "x": [1, 2.5e400, "\\ud800"]}')
+write("reader", "carried-numbers.json",
+      b'{"pages":[{"width":1,"height":1,"scale":1e400,"id":-0}],"serial":18446744073709551616,'
+      b'"tiny":-1.5E-400,"s":"\\ud83d\\ude00\\u00e9\\/"}')
 write("reader", "deep.json", b'{"pages": [], "deep": ' + b"[" * 70 + b"]" * 70 + b"}")
