@@ -12,7 +12,7 @@
 PACKAGES_native := g++ cmake make libgtest-dev nlohmann-json3-dev
 PACKAGES_bench := libbenchmark-dev
 PACKAGES_fuzz := clang-14 libclang-rt-14-dev libfuzzer-14-dev
-PACKAGES_memcheck := valgrind
+PACKAGES_memcheck := valgrind python3
 PACKAGES_lint := clang-14 clang-tidy clang-format cppcheck
 PACKAGES_coverage := clang-14 llvm-14
 # The Windows builds (g++ and clang for MinGW-w64), GoogleTest's sources for
