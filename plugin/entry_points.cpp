@@ -1,6 +1,7 @@
 #include "plugin/entry_points.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "masking/masking_command.h"
 #include "plugin/win32_ui.h"
@@ -8,6 +9,14 @@
 using masking::CommandOutcome;
 using masking::kMaskingCommandName;
 using masking::kMaskingCommandNameSize;
+
+// Every export's function has the prototype of its export (so the five that
+// share PLG_AnswerYes must share one prototype too).
+#define VELUMO_CHECK_EXPORTED_FUNCTION(name, bytes, ordinal, function) \
+  static_assert(std::is_same_v<decltype(function), Plugin##name>,      \
+                "_PLG_" #name "@" #bytes " and " #function " disagree");
+VELUMO_PLUGIN_EXPORTS(VELUMO_CHECK_EXPORTED_FUNCTION)
+#undef VELUMO_CHECK_EXPORTED_FUNCTION
 
 extern "C" {
 
@@ -28,7 +37,7 @@ std::int32_t WINAPI PLG_Executable(std::uintptr_t, std::int32_t selectedCount) {
   return selectedCount >= 1 ? 1 : 0;
 }
 
-HICON WINAPI PLG_GetCommandIcon(const char* commandName, std::int32_t large) {
+PluginIcon WINAPI PLG_GetCommandIcon(const char* commandName, std::int32_t large) {
   if (!masking::IsMaskingCommand(commandName)) {
     return nullptr;
   }

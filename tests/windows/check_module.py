@@ -2,7 +2,7 @@
 """Checks the structure of a built Velumo.dll: what the host relies on
 without running it.
 
-    /usr/bin/python3 check_module.py [--machine i386|amd64] --exports velumo.def \
+    /usr/bin/python3 check_module.py [--machine i386|amd64] --exports plugin_exports.def \
         --host-api xdwapi.def --version-header velumo_version.h path/to/Velumo.dll
 
 Checks the machine, the 14 exports (names, ordinals, module name: those of
@@ -269,7 +269,7 @@ def check_resources(pe, version, checks):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--machine", choices=["i386", "amd64"], default="i386")
-    parser.add_argument("--exports", required=True, help="the module's export list (velumo.def)")
+    parser.add_argument("--exports", required=True, help="the module's export list (hostapi/plugin_exports.def)")
     parser.add_argument("--host-api", required=True, help="the host API's list (xdwapi.def)")
     parser.add_argument("--version-header", required=True, help="the generated velumo_version.h")
     parser.add_argument("module")
