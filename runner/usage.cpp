@@ -7,12 +7,6 @@
 namespace runner {
 namespace {
 
-constexpr char kUsage[] =
-    "usage: velumo mask [--] FILE...\n"
-    "       velumo render FILE -o OUT.svg   (-o - writes the picture to standard output)\n"
-    "       velumo --help | -h\n"
-    "       velumo --version\n";
-
 int Finish(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return kExitOutputLost;
   return status;
@@ -20,16 +14,39 @@ int Finish(int status) {
 
 }  // namespace
 
-int PrintHelp() {
-  std::fputs(kUsage, stdout);
+const ProgramText kVelumoText = {
+    "velumo",
+    "usage: velumo mask [--] FILE...\n"
+    "       velumo render FILE -o OUT.svg   (-o - writes the picture to standard output)\n"
+    "       velumo --help | -h\n"
+    "       velumo --version\n",
+    "mask   runs the masking command over stand-in host documents, in order, as the\n"
+    "       plug-in does: the same passes, messages and stop rule. Standard output\n"
+    "       holds exactly the plug-in's messages, one per line, in UTF-8; what went\n"
+    "       wrong in detail goes to standard error.\n"
+    "render draws a document as an SVG picture; it never writes over the document,\n"
+    "       a read-only file or anything but a regular file.\n"};
+
+int ExitStatusFor(masking::CommandOutcome outcome, bool outputLost) {
+  if (outputLost) return kExitOutputLost;
+  switch (outcome) {
+    case masking::CommandOutcome::kFinished:
+      return kExitDone;
+    case masking::CommandOutcome::kFinishedUncovered:
+      return kExitUncovered;
+    case masking::CommandOutcome::kNotOurs:
+    case masking::CommandOutcome::kNothingSelected:
+    case masking::CommandOutcome::kStopped:
+      break;
+  }
+  return kExitStopped;
+}
+
+int PrintHelp(const ProgramText& program) {
+  std::fputs(program.usage, stdout);
+  std::fputs("\n", stdout);
+  std::fputs(program.commands, stdout);
   std::fputs(
-      "\n"
-      "mask   runs the masking command over stand-in host documents, in order, as the\n"
-      "       plug-in does: the same passes, messages and stop rule. Standard output\n"
-      "       holds exactly the plug-in's messages, one per line, in UTF-8; what went\n"
-      "       wrong in detail goes to standard error.\n"
-      "render draws a document as an SVG picture; it never writes over the document,\n"
-      "       a read-only file or anything but a regular file.\n"
       "\n"
       "Exit status:\n"
       "  0  finished, every page fully covered\n"
@@ -45,13 +62,14 @@ int PrintHelp() {
   return Finish(kExitDone);
 }
 
-int PrintVersion() {
-  std::fputs("velumo " VELUMO_VERSION_TEXT "\n", stdout);
+int PrintVersion(const ProgramText& program) {
+  std::printf("%s %s\n", program.name, VELUMO_VERSION_TEXT);
   return Finish(kExitDone);
 }
 
-int UsageError(const char* problem) {
-  std::fprintf(stderr, "velumo: %s\n%s(velumo --help tells more)\n", problem, kUsage);
+int UsageError(const ProgramText& program, const char* problem) {
+  std::fprintf(stderr, "%s: %s\n%s(%s --help tells more)\n", program.name, problem, program.usage,
+               program.name);
   return kExitUsage;
 }
 

@@ -1,5 +1,9 @@
 // What the runner says about itself: its usage, exit statuses and version.
+// The Windows host program (tests/windows/velumo_host.cpp) does the runner's
+// mask command through the real plug-in and says the same about it.
 #pragma once
+
+#include "masking/masking_command.h"
 
 namespace runner {
 
@@ -10,14 +14,29 @@ constexpr int kExitUsage = 2;       // the command line was wrong: nothing was t
 constexpr int kExitUncovered = 3;   // finished, but some page kept parts the host refused
 constexpr int kExitOutputLost = 4;  // standard output could not be written
 
-// Prints the usage, the exit statuses and where the document format is
-// described to standard output; kExitDone, or kExitOutputLost.
-int PrintHelp();
+// The program's own words: its name, its usage lines and what its commands
+// do. The exit statuses and the document format are the same for both.
+struct ProgramText {
+  const char* name;      // "velumo"
+  const char* usage;     // "usage: velumo mask [--] FILE...\n       ..."
+  const char* commands;  // a paragraph per command
+};
 
-// Prints "velumo VERSION" to standard output; kExitDone, or kExitOutputLost.
-int PrintVersion();
+// The console runner's.
+extern const ProgramText kVelumoText;
 
-// Prints "velumo: PROBLEM" and the usage lines to standard error; kExitUsage.
-int UsageError(const char* problem);
+// The exit status of a run of the masking command that ended with `outcome`;
+// `outputLost` when some message could not be written to standard output.
+int ExitStatusFor(masking::CommandOutcome outcome, bool outputLost);
+
+// Prints the usage, the commands, the exit statuses and where the document
+// format is described to standard output; kExitDone, or kExitOutputLost.
+int PrintHelp(const ProgramText& program);
+
+// Prints "NAME VERSION" to standard output; kExitDone, or kExitOutputLost.
+int PrintVersion(const ProgramText& program);
+
+// Prints "NAME: PROBLEM" and the usage lines to standard error; kExitUsage.
+int UsageError(const ProgramText& program, const char* problem);
 
 }  // namespace runner

@@ -11,61 +11,21 @@
 #include "masking/masking_command.h"
 #include "runner/call_failures.h"
 #include "runner/display_text.h"
-#include "runner/host_paths.h"
+#include "runner/mask_arguments.h"
 #include "runner/stdout_messages.h"
 #include "runner/svg_render.h"
 #include "runner/usage.h"
 
 namespace {
 
-using masking::CommandOutcome;
 using runner::kExitDone;
 using runner::kExitStopped;
-using runner::kExitUncovered;
+using runner::kVelumoText;
 
-int ExitStatus(CommandOutcome outcome) {
-  if (runner::StandardOutputFailed()) return runner::kExitOutputLost;
-  switch (outcome) {
-    case CommandOutcome::kFinished:
-      return kExitDone;
-    case CommandOutcome::kFinishedUncovered:
-      return kExitUncovered;
-    case CommandOutcome::kNotOurs:
-    case CommandOutcome::kNothingSelected:
-    case CommandOutcome::kStopped:
-      break;
-  }
-  return kExitStopped;
-}
-
-bool IsHelp(const char* argument) {
-  return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
-}
-
-// Every name is checked before the first document is touched.
 int Mask(int count, char** arguments) {
   std::vector<std::string> paths;
-  bool options = true;
-  for (int i = 0; i < count; ++i) {
-    const char* argument = arguments[i];
-    if (options && std::strcmp(argument, "--") == 0) {
-      options = false;
-      continue;
-    }
-    if (options && IsHelp(argument)) return runner::PrintHelp();
-    if (options && argument[0] == '-' && argument[1] != '\0') {
-      return runner::UsageError(("unknown option " + runner::PrintableText(argument) +
-                                 " (use -- before such a file name)")
-                                    .c_str());
-    }
-    const auto hostPath = runner::HostPathFor(argument);
-    if (!hostPath) {
-      return runner::UsageError(("the file name \"" + runner::PrintableText(argument) +
-                                 "\" cannot be handed to the host: code page 932 cannot hold "
-                                 "it exactly, so the host would work on another file")
-                                    .c_str());
-    }
-    paths.push_back(*hostPath);
+  if (const auto status = runner::ReadMaskArguments(kVelumoText, count, arguments, paths)) {
+    return *status;
   }
   std::vector<const char*> pointers;
   pointers.reserve(paths.size());
@@ -74,16 +34,17 @@ int Mask(int count, char** arguments) {
   // Nothing reads the call log here, and a long document makes it long.
   hostsim::SetRecording(false);
   hostsim::ReportFailuresTo(runner::PrintFailure);
-  const CommandOutcome outcome = masking::RunMaskingCommand(
+  const masking::CommandOutcome outcome = masking::RunMaskingCommand(
       masking::kMaskingCommandName, static_cast<std::int32_t>(pointers.size()),
       pointers.empty() ? nullptr : pointers.data());
-  return ExitStatus(outcome);
+  return runner::ExitStatusFor(outcome, runner::StandardOutputFailed());
 }
 
 int Render(int count, char** arguments) {
-  if (count == 1 && IsHelp(arguments[0])) return runner::PrintHelp();
+  if (count == 1 && runner::IsHelp(arguments[0])) return runner::PrintHelp(kVelumoText);
   if (count != 3 || std::strcmp(arguments[1], "-o") != 0) {
-    return runner::UsageError("render takes one document and -o with the picture's file");
+    return runner::UsageError(kVelumoText,
+                              "render takes one document and -o with the picture's file");
   }
   std::string error;
   if (std::strcmp(arguments[2], "-") == 0) {
@@ -111,11 +72,11 @@ int main(int argc, char** argv) {
   // A closed pipe on standard output must not kill the runner in the middle
   // of a save: the failed write is noticed and reported instead.
   std::signal(SIGPIPE, SIG_IGN);
-  if (argc < 2) return runner::UsageError("no command given");
+  if (argc < 2) return runner::UsageError(kVelumoText, "no command given");
   const char* command = argv[1];
-  if (IsHelp(command)) return runner::PrintHelp();
-  if (std::strcmp(command, "--version") == 0) return runner::PrintVersion();
+  if (runner::IsHelp(command)) return runner::PrintHelp(kVelumoText);
+  if (std::strcmp(command, "--version") == 0) return runner::PrintVersion(kVelumoText);
   if (std::strcmp(command, "mask") == 0) return Mask(argc - 2, argv + 2);
   if (std::strcmp(command, "render") == 0) return Render(argc - 2, argv + 2);
-  return runner::UsageError("unknown command");
+  return runner::UsageError(kVelumoText, "unknown command");
 }
