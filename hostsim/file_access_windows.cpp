@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "hostsim/file_access.h"
@@ -75,12 +76,53 @@ std::string Folder(const std::string& path) {
 
 std::optional<std::string> FileSystemPath(const char* hostPath) { return std::string(hostPath); }
 
+// The path of the file that `file` is open on, its links followed, as a
+// plain path in the ANSI code page; nothing when that code page cannot hold
+// it exactly (the file would then be saved under another name).
+std::optional<std::string> FinalPath(HANDLE file) {
+  std::wstring wide(MAX_PATH, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, wide.data(), MAX_PATH, FILE_NAME_NORMALIZED);
+  if (length >= MAX_PATH) {
+    wide.resize(length + 1);
+    length = GetFinalPathNameByHandleW(file, wide.data(), length + 1, FILE_NAME_NORMALIZED);
+  }
+  if (length == 0 || length > wide.size()) return std::nullopt;
+  wide.resize(length);
+  if (wide.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    wide.replace(0, 8, L"\\\\");
+  } else if (wide.rfind(L"\\\\?\\", 0) == 0) {
+    wide.erase(0, 4);
+  }
+  BOOL lossy = FALSE;
+  const int size = static_cast<int>(wide.size());
+  const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), size, nullptr,
+                                        0, nullptr, &lossy);
+  if (bytes <= 0 || lossy) return std::nullopt;
+  std::string path(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), size, path.data(), bytes, nullptr,
+                      &lossy);
+  if (lossy) return std::nullopt;
+  return path;
+}
+
 FileStatus ResolvePath(const std::string& path, std::string& resolved, std::string& reason) {
   resolved = path;
-  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    reason = SystemReason(GetLastError());
-    return StatusOf(GetLastError());
+  // Opened as a file, through every symbolic link, so that a save replaces
+  // the link's target and the link stays a link.
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    reason = SystemReason(code);
+    return StatusOf(code);
   }
+  const std::optional<std::string> target = FinalPath(file);
+  CloseHandle(file);
+  if (!target) {
+    reason = "the path of the file it leads to cannot be held in the ANSI code page";
+    return FileStatus::kAccessDenied;
+  }
+  resolved = *target;
   return FileStatus::kOk;
 }
 
@@ -141,7 +183,8 @@ FileStatus CheckReplaceable(const std::string& path, std::string& reason) {
   const bool known = VersionOf(file, version);
   CloseHandle(file);
   if (known && version.links > 1) {
-    reason = "has more than one hard link";
+    reason = "has " + std::to_string(version.links) +
+             " hard links: replacing it would leave the old content under the other names";
     return FileStatus::kAccessDenied;
   }
   return FileStatus::kOk;

@@ -491,6 +491,20 @@ void Reset() {
 
 int OpenHandleCount() { return static_cast<int>(GetState().documents.size()); }
 
+namespace {
+
+// The reporter of another module (HostSimReportFailuresTo).
+void (*moduleReporter)(const HostSimFailure*) = nullptr;
+
+void ReportToModule(const CallFailure& failure) {
+  const HostSimFailure plain{failure.ordinal,       failure.hostPath.c_str(),  failure.page,
+                             failure.annotation,    failure.attribute.c_str(), failure.result,
+                             failure.reason.c_str()};
+  if (moduleReporter != nullptr) moduleReporter(&plain);
+}
+
+}  // namespace
+
 }  // namespace hostsim
 
 extern "C" {
@@ -591,6 +605,13 @@ void HostSimReset() {
     hostsim::Reset();
   } catch (...) {
   }
+}
+
+void HostSimSetRecording(int on) { hostsim::SetRecording(on != 0); }
+
+void HostSimReportFailuresTo(void (*reporter)(const HostSimFailure* failure)) {
+  hostsim::moduleReporter = reporter;
+  hostsim::ReportFailuresTo(reporter != nullptr ? hostsim::ReportToModule : nullptr);
 }
 
 }  // extern "C"

@@ -80,10 +80,27 @@ int OpenHandleCount();
 
 }  // namespace hostsim
 
-// The same controls by name, for tests that load the stand-in as a DLL.
+// The same controls by name, for programs that load the stand-in as a DLL.
 extern "C" {
 // Calls of `ordinal` since the last reset (counted whether or not logging is on).
 int HostSimCallCount(int ordinal);
 int HostSimOpenHandleCount();
 void HostSimReset();
+// SetRecording.
+void HostSimSetRecording(int on);
+
+// A CallFailure in plain C, for a reporter in another module: the strings are
+// valid during the report only and never null ("" where CallFailure's are
+// empty).
+struct HostSimFailure {
+  int ordinal;
+  const char* hostPath;
+  std::int32_t page;
+  std::int32_t annotation;
+  const char* attribute;
+  HostResult result;
+  const char* reason;
+};
+// ReportFailuresTo, with the failure in that form.
+void HostSimReportFailuresTo(void (*reporter)(const HostSimFailure* failure));
 }
