@@ -1,7 +1,11 @@
 # Debian packages: the one place that installs them. Included by the Makefile.
 #
 #   make deps           installs every package that any target needs and the
-#                       machine lacks, saying which (as root, with apt-get)
+#                       machine lacks, saying which (as root, with apt-get),
+#                       after adding the foreign architecture of any (i386
+#                       for wine32:i386) to dpkg; where the kernel runs no
+#                       i386 code, also qemu-user from bookworm-backports
+#                       (deps-emulation). Run again, it changes nothing.
 #   make deps-GROUP     the same for one group below (`make demo` installs
 #                       the native group only)
 #
@@ -16,10 +20,12 @@ PACKAGES_memcheck := valgrind python3
 PACKAGES_lint := clang-14 clang-tidy clang-format cppcheck
 PACKAGES_coverage := clang-14 llvm-14
 # The Windows builds (g++ and clang for MinGW-w64), GoogleTest's sources for
-# the cross-built tests, pefile for the structure check, 64-bit Wine in Xvfb
-# with a Japanese locale and font, imagemagick for the about-box picture.
+# the cross-built tests, pefile for the structure check, 32-bit and 64-bit
+# Wine in Xvfb with a Japanese locale and font, imagemagick for the about-box
+# picture. wine32 is a package of the i386 architecture, which is added to
+# dpkg first (see packages_install).
 PACKAGES_windows := cmake make clang-14 g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest \
-  python3-pefile wine wine64 fonts-wine xvfb xauth locales fonts-ipafont-gothic \
+  python3-pefile wine wine64 wine32:i386 fonts-wine xvfb xauth locales fonts-ipafont-gothic \
   imagemagick
 # Packing, reproducing and signing the release.
 PACKAGES_release := git zip unzip openssl osslsigncode
@@ -53,6 +59,13 @@ define packages_install
 	    echo "Installing them needs root: run 'make deps' as root, or: apt-get install $$missing"; \
 	    exit 1; \
 	  fi; \
+	  for arch in $$(printf '%s\n' $$missing | sed -n 's/^[^:]*:\(.*\)$$/\1/p' | sort -u); do \
+	    if [ "$$arch" != "$$(dpkg --print-architecture)" ] && \
+	       ! dpkg --print-foreign-architectures | grep -qx "$$arch"; then \
+	      echo "Adding the $$arch architecture to dpkg (dpkg --add-architecture $$arch)"; \
+	      dpkg --add-architecture "$$arch" || exit 1; \
+	    fi; \
+	  done; \
 	  echo "Installing missing Debian packages ($(1)): $$missing"; \
 	  export DEBIAN_FRONTEND=noninteractive; \
 	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
@@ -62,9 +75,30 @@ else
 packages_install = $(packages_check)
 endif
 
-.PHONY: deps
+.PHONY: deps deps-emulation
 deps:
 	$(call packages_install,all,$(PACKAGES_all))
+	@$(MAKE) --no-print-directory deps-emulation
+
+# Where the kernel refuses i386 programs, 32-bit Wine runs in user-mode
+# emulation (mk/run-win32): qemu-i386 10 or later, from qemu-user in
+# bookworm-backports (bookworm's own 7.2 crashes in Wine's background
+# processes). Installed only where it is needed, and only from an apt source
+# of bookworm-backports that the machine already has: if there is none, this
+# says so and stops.
+deps-emulation: deps-windows
+	@if mk/run-win32 --route >/dev/null; then exit 0; fi; \
+	if [ "$(VELUMO_NO_INSTALL)" != "" ] || [ "$$(id -u)" != 0 ]; then \
+	  mk/run-win32 --route; echo "Install qemu-user from bookworm-backports (as root: make deps)"; exit 1; fi; \
+	if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d; then \
+	  echo "This kernel refuses i386 programs, and qemu-user 10 comes from bookworm-backports:"; \
+	  echo "add bookworm-backports to the apt sources (the suite beside bookworm), then make deps again"; \
+	  exit 1; \
+	fi; \
+	echo "This kernel refuses i386 programs: installing qemu-user from bookworm-backports"; \
+	export DEBIAN_FRONTEND=noninteractive; \
+	apt-get update -qq && apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user >/dev/null && \
+	mk/run-win32 --route
 
 define deps_group_rules
 .PHONY: deps-$(1) need-$(1)
