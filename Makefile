@@ -6,8 +6,10 @@
 #   test-sanitize  build/sanitize: the same under AddressSanitizer and UBSan
 #   bench-build    build/bench: the benchmark programs compile (make bench runs them)
 #   test-windows   build/win32: Velumo.dll, the product, and its structure check;
-#                  build/win32-clang: the module from clang, same check;
-#                  build/win64: the 64-bit test build, run under Wine in Xvfb
+#                  build/win32-clang: the module from clang, same check; both run
+#                  in 32-bit Wine in Xvfb (mk/run-win32): the Windows suite, and
+#                  velumo_host through the runner's contract scripts and against
+#                  the native runner; build/win64: the 64-bit build, in 64-bit Wine
 #   fuzz-check     build/fuzz: every corpus input, then each fuzz target for 5 s
 #   memcheck       build/native again: the suites and the runner under valgrind
 #   lint           build/lint: clang build (warnings as errors) and its tests; clang-tidy
@@ -31,7 +33,7 @@
 #   make test-hardening  fuzz-check, memcheck and lint (mk/hardening.mk)
 #   make coverage        line coverage of masking/ (build/coverage)
 #   make coverage-windows  line coverage of plugin/ by the Wine tests (build/win64-coverage)
-#   make about-box-png   docs/about-box.png from the last Wine test run
+#   make about-box-png   docs/about-box.png from the last 32-bit Wine test run
 #   make reproduce | check-release-hash | test-signing   the parts of test-release
 #   make update-release-hash  writes the SHA-256 of build/win32's Velumo.dll into README.md
 #   make deps | deps-GROUP    install packages (mk/deps.mk); need-GROUP only checks them
@@ -64,7 +66,11 @@ include mk/hardening.mk
 include mk/release.mk
 
 test: deps test-native test-sanitize bench-build test-windows fuzz-check memcheck lint test-release
-	@echo "make test: all suites passed"
+	@if route=$$(mk/run-win32 --route); then \
+	  echo "make test: all suites passed; the 32-bit product ran in 32-bit Wine ($${route#*route: })"; \
+	else \
+	  echo "make test: all suites passed, but the 32-bit product was NOT executed: $${route#*route: }"; \
+	fi
 
 check: test-native test-sanitize
 	@echo "make check: native and sanitizer suites passed"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the runner says and to whom: names it refuses before touching any
 # document, standard output that holds exactly the plug-in's messages in
-# UTF-8, diagnostics on standard error, help and version.
+# UTF-8, diagnostics on standard error, help and version (also velumo_host:
+# see runner_lib.sh).
 # Usage: runner_interface_test.sh VELUMO_BINARY VERSION
 set -u
 velumo=$1
@@ -37,12 +38,14 @@ check "a name that survives the round trip is masked" "0 $finished" "$status $ou
 # --- standard output -----------------------------------------------------------
 
 # A control character in a path is escaped, so each message keeps its line.
-name=$(printf 'line\nbreak\033.json')
-frame_doc "$name" '{"minAnnotationSize":5000}'
-out=$("$velumo" mask "$name"); status=$?
-check "control characters: status" 3 "$status"
-check "control characters: escaped, one message per line" \
-  "1ページにマスクできない部分がありました。(line\\x0abreak\\x1b.json)"$'\n'"$finished" "$out"
+if only_runner "Windows file names cannot hold control characters"; then
+  name=$(printf 'line\nbreak\033.json')
+  frame_doc "$name" '{"minAnnotationSize":5000}'
+  out=$("$velumo" mask "$name"); status=$?
+  check "control characters: status" 3 "$status"
+  check "control characters: escaped, one message per line" \
+    "1ページにマスクできない部分がありました。(line\\x0abreak\\x1b.json)"$'\n'"$finished" "$out"
+fi
 
 frame_doc plain.json
 "$velumo" mask plain.json >/dev/full 2>/dev/null; status=$?
@@ -51,18 +54,20 @@ check "standard output that cannot be written: still masked" 0 "$(has_frame plai
 
 # --- help and version ------------------------------------------------------------
 
-for args in "--help" "-h" "mask --help" "render -h"; do
+help_args=("--help" "-h" "mask --help")
+if only_runner "render -h: the plug-in has no render command"; then help_args+=("render -h"); fi
+for args in "${help_args[@]}"; do
   # shellcheck disable=SC2086
   out=$("$velumo" $args 2>err); status=$?
   check "'$args': status" 0 "$status"
-  check "'$args': usage" 1 "$(grep -c '^usage: velumo mask' <<<"$out")"
+  check "'$args': usage" 1 "$(grep -c "^usage: $program mask" <<<"$out")"
   check "'$args': exit statuses" 1 "$(grep -c 'Exit status' <<<"$out")"
   check "'$args': the document format" 1 "$(grep -c 'The console runner' <<<"$out")"
   check "'$args': nothing on standard error" "" "$(cat err)"
 done
 check "'mask --help' touched no file named --help" "" "$(ls -- --help 2>/dev/null)"
 out=$("$velumo" --version); status=$?
-check "--version" "0 velumo $version" "$status $out"
+check "--version" "0 $program $version" "$status $out"
 out=$("$velumo" mask --frob good.json 2>err); status=$?
 check "unknown option: usage error" 2 "$status"
 frame_doc ./--odd.json
@@ -89,7 +94,9 @@ chmod 755 "$work"
 frame_doc locked/doc.json
 chmod 666 locked/doc.json
 chmod 555 locked
-if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+if ! only_runner "Wine runs a prefix only for the user who owns it, so not as another user"; then
+  :
+elif [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
   out=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$velumo" mask locked/doc.json 2>err)
   status=$?
   check "save refused by the system: the plug-in's message" "1 $cannot_open"$'\n'"$stopped" \

@@ -1,5 +1,12 @@
 # Shared by the runner's test scripts: a work folder, checks and documents.
 # Source it after setting `velumo`; it sets `work` and counts checks.
+#
+# The program under test is the console runner, or with VELUMO_PROGRAM=
+# velumo_host the Windows host program, which does the runner's mask command
+# through the real plug-in in Wine (tests/windows/): `velumo` is then a
+# script that starts it. What only the runner has, or what Windows cannot
+# hold, is skipped for it, each part with its reason (`only_runner`).
+program=${VELUMO_PROGRAM:-velumo}
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
 passed=0
@@ -21,8 +28,22 @@ frame_doc() {  # frame_doc FILE [HOST-JSON]
 # Whether a document still has its keep-frame (1) or was masked (0).
 has_frame() { grep -c '"%BorderStyle":1,"%FillStyle":0' <(tr -d ' \n' <"$1"); }
 
+skipped=0
+# only_runner REASON: true for the console runner; for velumo_host, says that
+# the part is skipped and why, and is false.
+only_runner() {
+  [ "$program" = velumo ] && return 0
+  skipped=$((skipped + 1))
+  echo "skipped for $program: $1"
+  return 1
+}
+
 finish() {
-  echo "$passed passed, $failed failed"
+  if [ "$skipped" -gt 0 ]; then
+    echo "$passed passed, $failed failed, $skipped skipped"
+  else
+    echo "$passed passed, $failed failed"
+  fi
   [ "$failed" -eq 0 ]
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Drives the console runner as a user does and checks what it prints, its
-# exit status and what it leaves on disk.
+# exit status and what it leaves on disk (also velumo_host: see runner_lib.sh).
 # Usage: runner_test.sh VELUMO_BINARY EXAMPLES_DIR
 set -u
 velumo=$1
@@ -54,8 +54,10 @@ for args in "" "frob" "render" "render $work/a.json" "render $work/a.json -x $wo
 done
 
 # Render writes an SVG picture.
-"$velumo" render "$work/a.json" -o "$work/a.svg"; status=$?
-check "render: status" 0 "$status"
-check "render: svg" 1 "$(grep -c '<svg' "$work/a.svg")"
+if only_runner "render is the runner's own drawing code, not a command of the plug-in"; then
+  "$velumo" render "$work/a.json" -o "$work/a.svg"; status=$?
+  check "render: status" 0 "$status"
+  check "render: svg" 1 "$(grep -c '<svg' "$work/a.svg")"
+fi
 
 finish

@@ -184,7 +184,7 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 // Runs _PLG_SetProfile@4 with the timer driving the box; returns its result.
-std::int32_t RunAboutBox(SingleArgumentFn setProfile, CloseBy closeBy,
+std::int32_t RunAboutBox(PluginSetProfile* setProfile, CloseBy closeBy,
                          const char* screenshot = nullptr) {
   g_driver = Driver{};
   g_driver.closeBy = closeBy;
@@ -209,7 +209,7 @@ TEST_F(AboutBox, ShowsTheTemplateCentredOverTheDisabledOwnerAndClosesWithOk) {
   ASSERT_EQ(GetActiveWindow(), owner);
   const char* screenshot = std::getenv("VELUMO_SCREENSHOT");
 
-  EXPECT_EQ(RunAboutBox(Plugin().setProfile, CloseBy::kOkButton, screenshot), 1);
+  EXPECT_EQ(RunAboutBox(Plugin().SetProfile, CloseBy::kOkButton, screenshot), 1);
 
   const Observation& o = g_driver.observation;
   ASSERT_TRUE(o.seen) << "no about box appeared";
@@ -245,7 +245,7 @@ TEST_F(AboutBox, EscapeAndTheCloseBoxEndItToo) {
   for (CloseBy closeBy : {CloseBy::kEscape, CloseBy::kCloseBox}) {
     SCOPED_TRACE(closeBy == CloseBy::kEscape ? "Esc" : "close box");
     SetActiveWindow(owner);
-    EXPECT_EQ(RunAboutBox(Plugin().setProfile, closeBy), 1);
+    EXPECT_EQ(RunAboutBox(Plugin().SetProfile, closeBy), 1);
     const Observation& o = g_driver.observation;
     ASSERT_TRUE(o.seen);
     EXPECT_FALSE(o.timedOut) << "the box did not close";
@@ -264,7 +264,7 @@ TEST_F(AboutBox, OverAToolWindowTheMainWindowIsDisabledToo) {
   ASSERT_NE(tool, nullptr);
   ASSERT_EQ(GetActiveWindow(), tool);
 
-  EXPECT_EQ(RunAboutBox(Plugin().setProfile, CloseBy::kOkButton), 1);
+  EXPECT_EQ(RunAboutBox(Plugin().SetProfile, CloseBy::kOkButton), 1);
   const Observation& o = g_driver.observation;
   ASSERT_TRUE(o.seen);
   EXPECT_FALSE(o.timedOut);
@@ -281,7 +281,7 @@ TEST_F(AboutBox, OverAToolWindowTheMainWindowIsDisabledToo) {
   EnableWindow(main, FALSE);
   SetActiveWindow(tool);
   ASSERT_EQ(GetActiveWindow(), tool);
-  EXPECT_EQ(RunAboutBox(Plugin().setProfile, CloseBy::kOkButton), 1);
+  EXPECT_EQ(RunAboutBox(Plugin().SetProfile, CloseBy::kOkButton), 1);
   ASSERT_TRUE(o.seen);
   EXPECT_EQ(o.owner, tool);
   EXPECT_FALSE(o.rootOwnerEnabled);
@@ -293,7 +293,7 @@ TEST_F(AboutBox, OverAToolWindowTheMainWindowIsDisabledToo) {
 TEST_F(AboutBox, WithoutAnActiveWindowItIsCentredOnTheScreen) {
   SetActiveWindow(nullptr);
   ASSERT_EQ(GetActiveWindow(), nullptr);
-  EXPECT_EQ(RunAboutBox(Plugin().setProfile, CloseBy::kOkButton), 1);
+  EXPECT_EQ(RunAboutBox(Plugin().SetProfile, CloseBy::kOkButton), 1);
   const Observation& o = g_driver.observation;
   ASSERT_TRUE(o.seen);
   EXPECT_FALSE(o.timedOut);
@@ -368,13 +368,13 @@ TEST_F(AboutBox, AMissingTemplateShowsNothingAndStillAnswersOne) {
   ASSERT_TRUE(LoadPlugin(copy, &stripped, &error)) << error;
   ASSERT_EQ(FindResourceW(stripped.module, MAKEINTRESOURCEW(3001), MAKEINTRESOURCEW(5)), nullptr)
       << "the template is really gone";
-  EXPECT_EQ(RunAboutBox(stripped.setProfile, CloseBy::kOkButton), 1);
+  EXPECT_EQ(RunAboutBox(stripped.SetProfile, CloseBy::kOkButton), 1);
   EXPECT_FALSE(g_driver.observation.seen);
   EXPECT_FALSE(g_driver.observation.timedOut);
   const char* const name = "\x83\x7D\x83\x58\x83\x4C\x83\x93\x83\x4F";  // the command
-  EXPECT_EQ(stripped.getCommandIcon(name, 1), nullptr);
-  EXPECT_EQ(stripped.getCommandIcon(name, 0), nullptr);
-  EXPECT_NE(Plugin().getCommandIcon(name, 1), nullptr) << "the original still has its icon";
+  EXPECT_EQ(stripped.GetCommandIcon(name, 1), nullptr);
+  EXPECT_EQ(stripped.GetCommandIcon(name, 0), nullptr);
+  EXPECT_NE(Plugin().GetCommandIcon(name, 1), nullptr) << "the original still has its icon";
   FreeLibrary(stripped.module);
 }
 

@@ -14,6 +14,7 @@
 #include "hostapi/host_api.h"
 #include "tests/windows/expected_texts.h"
 #include "tests/windows/loaded_plugin.h"
+#include "tests/windows/message_boxes.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ class EntryPoints : public ::testing::Test {
   // Runs the command on `paths` and returns the result.
   static std::int32_t Execute(std::int32_t count, const char* const* paths) {
     const CommandRequest request = Request(kCommandName, count, paths);
-    return P().executeCommand(&request);
+    return P().ExecuteCommand(&request);
   }
 };
 
@@ -79,26 +80,26 @@ TEST_F(EntryPoints, EnumerateCommandsCopiesTheNameOnlyIntoABufferOfElevenOrMore)
   std::int32_t required = -7;
 
   std::memset(buffer, 0x5A, sizeof buffer);
-  EXPECT_EQ(P().enumerateCommands(buffer, 10, &required), 0);
+  EXPECT_EQ(P().EnumerateCommands(buffer, 10, &required), 0);
   EXPECT_EQ(required, kNameSize);
   EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\x5A'))
       << "a buffer of 10 bytes is left untouched";
 
   required = -7;
-  EXPECT_EQ(P().enumerateCommands(buffer, -1, &required), 0);
+  EXPECT_EQ(P().EnumerateCommands(buffer, -1, &required), 0);
   EXPECT_EQ(required, kNameSize);
   EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\x5A'))
       << "a negative size counts as too small";
 
   required = -7;
-  EXPECT_EQ(P().enumerateCommands(buffer, INT_MIN, &required), 0);
+  EXPECT_EQ(P().EnumerateCommands(buffer, INT_MIN, &required), 0);
   EXPECT_EQ(required, kNameSize);
 
   for (std::int32_t size : {11, 12, static_cast<std::int32_t>(sizeof buffer)}) {
     SCOPED_TRACE(size);
     std::memset(buffer, 0x5A, sizeof buffer);
     required = -7;
-    EXPECT_EQ(P().enumerateCommands(buffer, size, &required), 1);
+    EXPECT_EQ(P().EnumerateCommands(buffer, size, &required), 1);
     EXPECT_EQ(required, kNameSize);
     EXPECT_EQ(std::string(buffer, kNameSize), std::string(kCommandName, kNameSize))
         << "the ten name bytes and one zero";
@@ -112,27 +113,27 @@ TEST_F(EntryPoints, EnumerateCommandsCopiesTheNameOnlyIntoABufferOfElevenOrMore)
 TEST_F(EntryPoints, ExecutableAnswersByTheSelectedCountAlone) {
   for (std::uintptr_t first : {std::uintptr_t{0}, std::uintptr_t{1}, ~std::uintptr_t{0}}) {
     SCOPED_TRACE(first);
-    EXPECT_EQ(P().executable(first, 0), 0);
-    EXPECT_EQ(P().executable(first, -1), 0);
-    EXPECT_EQ(P().executable(first, INT_MIN), 0);
-    EXPECT_EQ(P().executable(first, 1), 1);
-    EXPECT_EQ(P().executable(first, 2), 1);
-    EXPECT_EQ(P().executable(first, INT_MAX), 1);
+    EXPECT_EQ(P().Executable(first, 0), 0);
+    EXPECT_EQ(P().Executable(first, -1), 0);
+    EXPECT_EQ(P().Executable(first, INT_MIN), 0);
+    EXPECT_EQ(P().Executable(first, 1), 1);
+    EXPECT_EQ(P().Executable(first, 2), 1);
+    EXPECT_EQ(P().Executable(first, INT_MAX), 1);
   }
 }
 
 TEST_F(EntryPoints, TheOtherQuestionsGetFixedAnswersAndDoNothing) {
   for (std::uintptr_t argument : {std::uintptr_t{0}, std::uintptr_t{42}, ~std::uintptr_t{0}}) {
     SCOPED_TRACE(argument);
-    EXPECT_EQ(P().canSetProfile(argument), 1);
-    EXPECT_EQ(P().initialize(argument), 1);
-    EXPECT_EQ(P().finalize(argument), 1);
-    EXPECT_EQ(P().canFinalize(argument), 1);
-    EXPECT_EQ(P().requireFiles(argument), 1);
-    EXPECT_EQ(P().isParallel(argument), 0);
-    EXPECT_EQ(P().isCloningCommand(argument), 0);
-    EXPECT_EQ(P().releaseClone(argument), 0);
-    EXPECT_EQ(P().getNewClone(argument, argument), nullptr);
+    EXPECT_EQ(P().CanSetProfile(argument), 1);
+    EXPECT_EQ(P().Initialize(argument), 1);
+    EXPECT_EQ(P().Finalize(argument), 1);
+    EXPECT_EQ(P().CanFinalize(argument), 1);
+    EXPECT_EQ(P().RequireFiles(argument), 1);
+    EXPECT_EQ(P().IsParallel(argument), 0);
+    EXPECT_EQ(P().IsCloningCommand(argument), 0);
+    EXPECT_EQ(P().ReleaseClone(argument), 0);
+    EXPECT_EQ(P().GetNewClone(argument, argument), nullptr);
   }
   EXPECT_TRUE(RecordedMessages().empty());
   EXPECT_EQ(Host().callCount(kOrdinalOpenDocument), 0);
@@ -152,17 +153,17 @@ TEST_F(EntryPoints, OtherCommandNamesAreNotThisModulesAndTouchNothing) {
                                    folded, std::string("Masking")}) {
     SCOPED_TRACE(::testing::PrintToString(other));
     const CommandRequest request = Request(other.c_str(), 1, paths);
-    EXPECT_EQ(P().executeCommand(&request), 0);
+    EXPECT_EQ(P().ExecuteCommand(&request), 0);
   }
   EXPECT_TRUE(RecordedMessages().empty());
   EXPECT_EQ(Host().callCount(kOrdinalOpenDocument), 0) << "no document opened";
 }
 
 TEST_F(EntryPoints, NullRequestsAndNamesAreNotThisModules) {
-  EXPECT_EQ(P().executeCommand(nullptr), 0);
+  EXPECT_EQ(P().ExecuteCommand(nullptr), 0);
   const char* const paths[] = {"C:\\nowhere\\a.xdw"};
   const CommandRequest request = Request(nullptr, 1, paths);
-  EXPECT_EQ(P().executeCommand(&request), 0);
+  EXPECT_EQ(P().ExecuteCommand(&request), 0);
   EXPECT_TRUE(RecordedMessages().empty());
   EXPECT_EQ(Host().callCount(kOrdinalOpenDocument), 0);
 }
@@ -304,6 +305,59 @@ TEST_F(EntryPoints, AMessageOverAToolWindowDisablesTheMainWindowUntilItIsDismiss
   }
 }
 
+// The boxes that really open: a copy of the module whose MessageBoxA is the
+// system's, over a tool window, answered as a user would.
+TEST_F(EntryPoints, RealBoxesAreModalOverTheToolWindowAndKeepTheMainWindowDisabled) {
+  const std::string directory = MakeTemporaryDirectory();
+  LoadedPlugin real;
+  std::string error;
+  ASSERT_TRUE(CopyModule(ProgramDirectory() + "Velumo.dll", directory + "Real boxes.dll"));
+  ASSERT_TRUE(LoadPluginModule(directory + "Real boxes.dll", &real, &error)) << error;
+  const std::string first = directory + "first.json";
+  const std::string missing = directory + "missing.json";
+  WriteFile(first, kKeepFrameDocument);
+  const char* const paths[] = {first.c_str(), missing.c_str()};
+  HWND main = CreateHostWindow();
+  ASSERT_NE(main, nullptr);
+  HWND tool = CreateToolWindow(main);
+  ASSERT_NE(tool, nullptr);
+  ASSERT_EQ(GetActiveWindow(), tool);
+
+  std::vector<SeenMessageBox> seen;
+  AnswerMessageBoxes(
+      [](const SeenMessageBox& box, void* boxes) {
+        static_cast<std::vector<SeenMessageBox>*>(boxes)->push_back(box);
+      },
+      &seen);
+  const CommandRequest request = Request(kCommandName, 2, paths);
+  EXPECT_EQ(real.ExecuteCommand(&request), 1);
+  StopAnsweringMessageBoxes();
+
+  EXPECT_EQ(StuckMessageBoxes(), 0) << "OK closed every box";
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].text, kFileNotFoundMessage);
+  EXPECT_EQ(seen[1].text, kStoppedMessage);
+  for (const SeenMessageBox& box : seen) {
+    SCOPED_TRACE(box.text);
+    EXPECT_EQ(box.caption, "Real boxes");
+    EXPECT_TRUE(box.exclamationIcon);
+    EXPECT_EQ(box.buttons, 1);
+    EXPECT_TRUE(box.okButton);
+    EXPECT_EQ(box.owner, tool);
+    EXPECT_FALSE(box.ownerEnabled) << "the box disables its owner";
+    EXPECT_EQ(box.rootOwner, main);
+    EXPECT_FALSE(box.rootOwnerEnabled) << "and the module the main window";
+  }
+  EXPECT_TRUE(IsWindowEnabled(main)) << "enabled again once the boxes are gone";
+  EXPECT_TRUE(IsWindowEnabled(tool));
+  EXPECT_EQ(GetActiveWindow(), tool) << "the activation goes back to the owner";
+  EXPECT_TRUE(std::regex_search(ReadFile(first), std::regex(R"("%BorderStyle"\s*:\s*0\b)")))
+      << "the first document is masked";
+  EXPECT_TRUE(RecordedMessages().empty()) << "nothing went through the recorder";
+  DestroyWindow(main);
+  FreeLibrary(real.module);
+}
+
 TEST_F(EntryPoints, TheCaptionFollowsTheModulesFileName) {
   // A copy in a directory whose name has a dot, under a name with two dots.
   const std::string directory = MakeTemporaryDirectory() + "plug.ins\\";
@@ -316,14 +370,14 @@ TEST_F(EntryPoints, TheCaptionFollowsTheModulesFileName) {
   ASSERT_NE(renamed.module, P().module) << "the copy is a module of its own";
 
   const CommandRequest request = Request(kCommandName, 0, nullptr);
-  EXPECT_EQ(renamed.executeCommand(&request), 1);
-  EXPECT_EQ(P().executeCommand(&request), 1);
+  EXPECT_EQ(renamed.ExecuteCommand(&request), 1);
+  EXPECT_EQ(P().ExecuteCommand(&request), 1);
   ASSERT_EQ(RecordedMessages().size(), 2u);
   EXPECT_EQ(RecordedMessages()[0].caption, "Masker v2.renamed");
   EXPECT_EQ(RecordedMessages()[1].caption, "Velumo") << "each copy keeps its own title";
 
   // The copy's icon comes from the copy.
-  HICON icon = renamed.getCommandIcon(kCommandName, 1);
+  HICON icon = static_cast<HICON>(renamed.GetCommandIcon(kCommandName, 1));
   EXPECT_NE(icon, nullptr);
   FreeLibrary(renamed.module);
 }
@@ -339,7 +393,7 @@ TEST_F(EntryPoints, TheCaptionKeepsJapaneseFileNamesWhole) {
   std::string error;
   ASSERT_TRUE(LoadPlugin(copy, &japanese, &error)) << error;
   const CommandRequest request = Request(kCommandName, 0, nullptr);
-  EXPECT_EQ(japanese.executeCommand(&request), 1);
+  EXPECT_EQ(japanese.ExecuteCommand(&request), 1);
   ASSERT_EQ(RecordedMessages().size(), 1u);
   EXPECT_EQ(RecordedMessages()[0].caption, title);
   FreeLibrary(japanese.module);
@@ -369,15 +423,15 @@ IconSize SizeOf(HICON icon) {
 }
 
 TEST_F(EntryPoints, TheIconComesInTheSystemSizeOrSixteenPixels) {
-  HICON large = P().getCommandIcon(kCommandName, 1);
+  HICON large = static_cast<HICON>(P().GetCommandIcon(kCommandName, 1));
   ASSERT_NE(large, nullptr);
   EXPECT_EQ(SizeOf(large).width, GetSystemMetrics(SM_CXICON));
   EXPECT_EQ(SizeOf(large).height, GetSystemMetrics(SM_CYICON));
-  HICON alsoLarge = P().getCommandIcon(kCommandName, -1);
+  HICON alsoLarge = static_cast<HICON>(P().GetCommandIcon(kCommandName, -1));
   EXPECT_NE(alsoLarge, nullptr) << "any nonzero flag asks for the large icon";
   EXPECT_EQ(SizeOf(alsoLarge).width, GetSystemMetrics(SM_CXICON));
 
-  HICON small = P().getCommandIcon(kCommandName, 0);
+  HICON small = static_cast<HICON>(P().GetCommandIcon(kCommandName, 0));
   ASSERT_NE(small, nullptr);
   EXPECT_EQ(SizeOf(small).width, 16);
   EXPECT_EQ(SizeOf(small).height, 16);
@@ -389,11 +443,11 @@ TEST_F(EntryPoints, OtherNamesGetNoIcon) {
   const std::vector<std::string> others = {"", "Masking", name.substr(0, 8), name + "X"};
   for (const std::string& other : others) {
     SCOPED_TRACE(::testing::PrintToString(other));
-    EXPECT_EQ(P().getCommandIcon(other.c_str(), 1), nullptr);
-    EXPECT_EQ(P().getCommandIcon(other.c_str(), 0), nullptr);
+    EXPECT_EQ(P().GetCommandIcon(other.c_str(), 1), nullptr);
+    EXPECT_EQ(P().GetCommandIcon(other.c_str(), 0), nullptr);
   }
-  EXPECT_EQ(P().getCommandIcon(nullptr, 1), nullptr);
-  EXPECT_EQ(P().getCommandIcon(nullptr, 0), nullptr);
+  EXPECT_EQ(P().GetCommandIcon(nullptr, 1), nullptr);
+  EXPECT_EQ(P().GetCommandIcon(nullptr, 0), nullptr);
 }
 
 }  // namespace

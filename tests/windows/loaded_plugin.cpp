@@ -78,49 +78,15 @@ bool ReplaceImport(HMODULE module, const char* dll, const char* function, const 
 }  // namespace
 
 bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error) {
-  HMODULE module = LoadLibraryA(path.c_str());
-  if (module == nullptr) {
-    *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+  if (!LoadPluginModule(path, plugin, error)) return false;
+  if (!ReplaceImport(plugin->module, "user32.dll", "MessageBoxA",
+                     reinterpret_cast<const void*>(&RecordMessageBox))) {
+    *error = path + " has no MessageBoxA import from user32.dll to redirect";
+    FreeLibrary(plugin->module);
+    *plugin = LoadedPlugin();
     return false;
   }
-  LoadedPlugin p;
-  p.module = module;
-  p.enumerateCommands = Export<EnumerateCommandsFn>(module, "_PLG_EnumerateCommands@12");
-  p.executable = Export<ExecutableFn>(module, "_PLG_Executable@8");
-  p.getCommandIcon = Export<GetCommandIconFn>(module, "_PLG_GetCommandIcon@8");
-  p.executeCommand = Export<ExecuteCommandFn>(module, "_PLG_ExecuteCommand@4");
-  p.setProfile = Export<SingleArgumentFn>(module, "_PLG_SetProfile@4");
-  p.canSetProfile = Export<SingleArgumentFn>(module, "_PLG_CanSetProfile@4");
-  p.initialize = Export<SingleArgumentFn>(module, "_PLG_Initialize@4");
-  p.finalize = Export<SingleArgumentFn>(module, "_PLG_Finalize@4");
-  p.canFinalize = Export<SingleArgumentFn>(module, "_PLG_CanFinalize@4");
-  p.requireFiles = Export<SingleArgumentFn>(module, "_PLG_RequireFiles@4");
-  p.isParallel = Export<SingleArgumentFn>(module, "_PLG_IsParallel@4");
-  p.isCloningCommand = Export<SingleArgumentFn>(module, "_PLG_IsCloningCommand@4");
-  p.releaseClone = Export<SingleArgumentFn>(module, "_PLG_ReleaseClone@4");
-  p.getNewClone = Export<GetNewCloneFn>(module, "_PLG_GetNewClone@8");
-  const bool all = p.enumerateCommands && p.executable && p.getCommandIcon && p.executeCommand &&
-                   p.setProfile && p.canSetProfile && p.initialize && p.finalize && p.canFinalize &&
-                   p.requireFiles && p.isParallel && p.isCloningCommand && p.releaseClone &&
-                   p.getNewClone;
-  if (!all) {
-    *error = path + " lacks some of the 14 exports";
-  } else if (!ReplaceImport(module, "user32.dll", "MessageBoxA",
-                            reinterpret_cast<const void*>(&RecordMessageBox))) {
-    *error = path + " has no MessageBoxA import from user32.dll to redirect";
-  } else {
-    *plugin = p;
-    return true;
-  }
-  FreeLibrary(module);
-  return false;
-}
-
-std::string ProgramDirectory() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string directory(path, length);
-  return directory.substr(0, directory.find_last_of('\\') + 1);
+  return true;
 }
 
 const LoadedPlugin& Plugin() {

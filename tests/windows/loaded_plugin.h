@@ -1,54 +1,24 @@
 // The test program's side of the host: loads a copy of Velumo.dll, finds its
 // exports by their exact names, as the host does, and records the message
-// boxes that the module shows instead of letting them block.
+// boxes that the module shows instead of letting them block (the tests that
+// see the real boxes answer them with tests/windows/message_boxes.h).
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "plugin/command_request.h"
+#include "tests/windows/plugin_loader.h"
 
-// The entry points as the host calls them.
-using EnumerateCommandsFn = std::int32_t(WINAPI*)(char* buffer, std::int32_t bufferSize,
-                                                  std::int32_t* requiredSize);
-using ExecutableFn = std::int32_t(WINAPI*)(std::uintptr_t, std::int32_t selectedCount);
-using GetCommandIconFn = HICON(WINAPI*)(const char* commandName, std::int32_t large);
-using ExecuteCommandFn = std::int32_t(WINAPI*)(const CommandRequest* request);
-using SingleArgumentFn = std::int32_t(WINAPI*)(std::uintptr_t);
-using GetNewCloneFn = void*(WINAPI*)(std::uintptr_t, std::uintptr_t);
-
-struct LoadedPlugin {
-  HMODULE module = nullptr;
-  EnumerateCommandsFn enumerateCommands = nullptr;
-  ExecutableFn executable = nullptr;
-  GetCommandIconFn getCommandIcon = nullptr;
-  ExecuteCommandFn executeCommand = nullptr;
-  SingleArgumentFn setProfile = nullptr;
-  SingleArgumentFn canSetProfile = nullptr;
-  SingleArgumentFn initialize = nullptr;
-  SingleArgumentFn finalize = nullptr;
-  SingleArgumentFn canFinalize = nullptr;
-  SingleArgumentFn requireFiles = nullptr;
-  SingleArgumentFn isParallel = nullptr;
-  SingleArgumentFn isCloningCommand = nullptr;
-  SingleArgumentFn releaseClone = nullptr;
-  GetNewCloneFn getNewClone = nullptr;
-};
-
-// Loads the module at `path`, resolves all 14 exports by name and redirects
-// its MessageBoxA import to the recorder below. On failure returns false and
+// Loads the module at `path` (LoadPluginModule) and redirects its
+// MessageBoxA import to the recorder below. On failure returns false and
 // says why in `error` (the module is unloaded again).
 bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error);
 
 // The copy of Velumo.dll beside the test program, loaded once for the whole
 // run; a failed load fails the test that asked for it.
 const LoadedPlugin& Plugin();
-
-// Directory of the test program, with a trailing backslash.
-std::string ProgramDirectory();
 
 // One message box as the module asked for it, with the enabled state of its
 // owner and of the owner's root owner (the top-level window that contains

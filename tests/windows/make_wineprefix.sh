@@ -1,19 +1,30 @@
 #!/bin/sh
-# Prepares Wine for one test run: make_wineprefix.sh PREFIX LOCALEDIR.
+# Prepares Wine for one test run: make_wineprefix.sh PREFIX LOCALEDIR WINE...
+# where WINE... runs a program of the build under Wine (the 64-bit loader, or
+# mk/run-win32 -q for 32-bit programs).
 #
 # The module runs on Japanese Windows, where the ANSI code page is 932: the
 # about box (an ANSI dialog) gets its Japanese caption through it, and module
 # paths are split by it. So Wine runs in a Japanese locale: ja_JP.UTF-8 is
 # compiled into LOCALEDIR (the tests point LOCPATH there; nothing system-wide
-# changes). Then a fresh 64-bit prefix is made in PREFIX, shared by the Wine
-# tests of the run. Besides the stock set-up it
-#  - lets Wine draw the window frames itself (Xvfb has no window manager), so
-#    that captions and close boxes exist and show in screenshots;
+# changes). Then a fresh prefix (of WINEARCH) is made in PREFIX, shared by the
+# Wine tests of the run. Besides the stock set-up it
+#  - lets Wine draw the window frames itself and keep its windows to itself
+#    (Xvfb has no window manager): captions and close boxes exist and show in
+#    screenshots, and hiding a window does not wait two seconds for a window
+#    manager to confirm it;
 #  - maps the about box's font, "ＭＳ Ｐゴシック", and its relatives onto
 #    IPA P Gothic (Debian's fonts-ipafont-gothic).
 set -eu
-prefix=${1:?usage: make_wineprefix.sh PREFIX LOCALEDIR}
-localedir=${2:?usage: make_wineprefix.sh PREFIX LOCALEDIR}
+usage="usage: make_wineprefix.sh PREFIX LOCALEDIR WINE..."
+prefix=${1:?$usage}
+localedir=${2:?$usage}
+shift 2
+[ $# -gt 0 ] || { echo "$usage" >&2; exit 2; }
+case $1 in
+  */run-win32) "$1" --route ;;  # the log names the route to 32-bit code
+  *) echo "Wine loader: $1" ;;
+esac
 if [ -z "${DISPLAY:-}" ]; then
   echo "make_wineprefix.sh: no DISPLAY; run the Windows tests under xvfb-run" >&2
   exit 1
@@ -29,14 +40,15 @@ if [ -d "$prefix" ]; then
   rm -rf "$prefix"
 fi
 mkdir -p "$prefix"
-wineboot --init
+"$@" wineboot --init
 wineserver -w
 
 reg="$prefix/velumo-test.reg"
 {
   printf 'Windows Registry Editor Version 5.00\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n'
-  printf '"Decorated"="N"\r\n\r\n'
+  printf '"Decorated"="N"\r\n'
+  printf '"Managed"="N"\r\n\r\n'
   printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
   printf '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n'
   printf '"ＭＳ ゴシック"="IPAGothic"\r\n'
@@ -44,6 +56,6 @@ reg="$prefix/velumo-test.reg"
   printf '"MS Gothic"="IPAGothic"\r\n'
   printf '"MS UI Gothic"="IPAPGothic"\r\n'
 } | iconv -f UTF-8 -t UTF-16LE | { printf '\377\376'; cat; } > "$reg"
-wine regedit /S "$(winepath -w "$reg")"
+"$@" regedit /S "$("$@" winepath -w "$reg")"
 wineserver -w
-echo "Wine prefix ready: $prefix (locale ja_JP.UTF-8 from $localedir)"
+echo "Wine prefix ready: $prefix (${WINEARCH:-default} architecture, locale ja_JP.UTF-8 from $localedir)"
