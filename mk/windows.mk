@@ -79,5 +79,5 @@ coverage-windows: need-windows build/win64-coverage/CMakeCache.txt
 	  /^Lines executed:/ && file ~ /\/plugin\// { \
 	    split($$2, part, "%"); sub(/.*:/, "", part[1]); n = $$4; \
 	    hit += part[1] * n / 100; total += n; printf "  %-40s %s\n", file, $$0; file = "" } \
-	  END { printf "coverage-windows: line coverage of plugin/ by the Wine tests: %.1f%% (%d of %d lines)\n", \
+	  END { printf "coverage-windows: line coverage of plugin/ by the 64-bit Wine tests: %.1f%% (%d of %d lines)\n", \
 	    100 * hit / total, hit + 0.5, total }'
