@@ -15,16 +15,20 @@ namespace {
 template <typename T>
 class Scratch {
  public:
-  explicit Scratch(std::size_t count)
-      : data_(count > std::numeric_limits<std::size_t>::max() / sizeof(T)
+  Scratch(std::size_t count, const ScratchMemory& memory)
+      : memory_(memory),
+        data_(count > std::numeric_limits<std::size_t>::max() / sizeof(T)
                   ? nullptr
-                  : static_cast<T*>(AllocateBlock(count * sizeof(T)))) {}
-  ~Scratch() { ReleaseBlock(data_); }
+                  : static_cast<T*>(memory.allocate(count * sizeof(T)))) {}
+  ~Scratch() {
+    if (data_ != nullptr) memory_.release(data_);
+  }
   Scratch(const Scratch&) = delete;
   Scratch& operator=(const Scratch&) = delete;
   T* Get() const { return data_; }
 
  private:
+  const ScratchMemory& memory_;
   T* data_;
 };
 
@@ -80,13 +84,12 @@ std::uint32_t BandOf(const Wide* edges, std::uint32_t count, Wide y) {
   return static_cast<std::uint32_t>(std::lower_bound(edges, edges + count, y) - edges);
 }
 
-const char kNoMemory[] = "no memory to check the layout of the pieces";
-
-const char* OverlapFault(const MaskPiece* first, std::uint32_t count) {
+const char* OverlapFault(const MaskPiece* first, std::uint32_t count,
+                         const ScratchMemory& memory) {
   const std::size_t n = count;
-  Scratch<Wide> rows(2 * n);
-  Scratch<Edge> edges(2 * n);
-  if (rows.Get() == nullptr || edges.Get() == nullptr) return kNoMemory;
+  Scratch<Wide> rows(2 * n, memory);
+  Scratch<Edge> edges(2 * n, memory);
+  if (rows.Get() == nullptr || edges.Get() == nullptr) return kLayoutWithoutMemory;
   Wide* ys = rows.Get();
   std::size_t k = 0;
   for (const MaskPiece* p = first; p != nullptr; p = p->next) {
@@ -96,9 +99,9 @@ const char* OverlapFault(const MaskPiece* first, std::uint32_t count) {
   std::sort(ys, ys + k);
   const auto distinct = static_cast<std::uint32_t>(std::unique(ys, ys + k) - ys);
   const std::uint32_t bands = distinct - 1;
-  Scratch<std::int32_t> most(4 * std::size_t{bands});
-  Scratch<std::int32_t> whole(4 * std::size_t{bands});
-  if (most.Get() == nullptr || whole.Get() == nullptr) return kNoMemory;
+  Scratch<std::int32_t> most(4 * std::size_t{bands}, memory);
+  Scratch<std::int32_t> whole(4 * std::size_t{bands}, memory);
+  if (most.Get() == nullptr || whole.Get() == nullptr) return kLayoutWithoutMemory;
   std::fill(most.Get(), most.Get() + 4 * std::size_t{bands}, 0);
   std::fill(whole.Get(), whole.Get() + 4 * std::size_t{bands}, 0);
   CoverTree tree{most.Get(), whole.Get()};
@@ -143,10 +146,11 @@ bool LeftEdgeFirst(const Span& a, const Span& b) {
 // Pieces that do not overlap and end on the same vertical line have rows in
 // common with none of the others, so each line's pieces ending there and
 // those starting there can be compared top to bottom in one merge.
-const char* SideBySideFault(const MaskPiece* first, std::uint32_t count) {
-  Scratch<Span> byRight(count);
-  Scratch<Span> byLeft(count);
-  if (byRight.Get() == nullptr || byLeft.Get() == nullptr) return kNoMemory;
+const char* SideBySideFault(const MaskPiece* first, std::uint32_t count,
+                            const ScratchMemory& memory) {
+  Scratch<Span> byRight(count, memory);
+  Scratch<Span> byLeft(count, memory);
+  if (byRight.Get() == nullptr || byLeft.Get() == nullptr) return kLayoutWithoutMemory;
   Span* ending = byRight.Get();
   Span* starting = byLeft.Get();
   std::uint32_t n = 0;
@@ -186,10 +190,13 @@ const char* SideBySideFault(const MaskPiece* first, std::uint32_t count) {
 
 }  // namespace
 
-const char* LayoutFault(const MaskPiece* first, std::uint32_t count, bool sideBySideAllowed) {
+const char kLayoutWithoutMemory[] = "no memory to check the layout of the pieces";
+
+const char* LayoutFault(const MaskPiece* first, std::uint32_t count, bool sideBySideAllowed,
+                        const ScratchMemory& memory) {
   if (count == 0) return nullptr;
-  if (const char* fault = OverlapFault(first, count)) return fault;
-  return sideBySideAllowed ? nullptr : SideBySideFault(first, count);
+  if (const char* fault = OverlapFault(first, count, memory)) return fault;
+  return sideBySideAllowed ? nullptr : SideBySideFault(first, count, memory);
 }
 
 }  // namespace masking

@@ -9,6 +9,14 @@ namespace masking {
 // far off the page that x + width no longer fits in 32 bits.
 using Wide = std::int64_t;
 
+// The grid cells a piece covers, first to last inclusive.
+struct CellRange {
+  std::uint16_t firstColumn;
+  std::uint16_t lastColumn;
+  std::uint16_t firstRow;
+  std::uint16_t lastRow;
+};
+
 struct MaskPiece {
   MaskPiece* next;  // null at the last piece
   MaskPiece* prev;  // the sentinel for the first piece; null in the sentinel
@@ -20,8 +28,10 @@ struct MaskPiece {
   // ever enter at the front, so stamps fall strictly from the front of the
   // list to its back, and comparing two stamps compares list positions.
   std::uint64_t stamp;
-  // The piece's slot in the region's grid; meaningless while there is none.
+  // The piece's slot in the region's grid and the cells it is listed in;
+  // meaningless while there is no grid.
   std::uint32_t slot;
+  CellRange cells;
 };
 
 // A keep-frame by its edges.

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <new>
 
 #include "masking/memory.h"
 #include "masking/piece_grid.h"
+#include "masking/piece_pool.h"
 
 // Every value that a split stores lies between edges of the piece being
 // split, so it fits in 32 bits again.
@@ -19,15 +22,6 @@ bool FitsIn32(Wide value) {
 }
 
 std::int32_t Narrow(Wide value) { return static_cast<std::int32_t>(value); }
-
-MaskPiece* NewPiece(Wide x, Wide y, Wide width, Wide height) {
-  void* block = AllocateBlock(sizeof(MaskPiece));
-  if (block == nullptr) return nullptr;
-  return new (block)
-      MaskPiece{nullptr, nullptr, Narrow(x), Narrow(y), Narrow(width), Narrow(height), 0, 0};
-}
-
-void FreePiece(MaskPiece* piece) { ReleaseBlock(piece); }
 
 bool WhollyInside(const MaskPiece& p, const FrameEdges& f) {
   return f.top <= p.y && BottomOf(p) <= f.bottom && f.left <= p.x && RightOf(p) <= f.right;
@@ -42,14 +36,17 @@ bool Apart(const MaskPiece& p, const FrameEdges& f) {
 
 // The pieces that splitting one piece around a frame makes, in the order in
 // which they enter the list: top strip, bottom strip, left piece, right piece.
+enum class Part { kTop, kBottom, kLeft, kRight };
+
 struct Split {
   MaskPiece* made[4];
+  Part part[4];
   int count;
 };
 
-// Allocates every piece of the split before touching the list, so that a
-// shortage changes nothing.
-bool MakeSplit(const MaskPiece& p, const FrameEdges& f, Split& split) {
+// Takes every piece of the split from the pool before touching the list, so
+// that a shortage changes nothing.
+bool MakeSplit(PiecePool& pool, const MaskPiece& p, const FrameEdges& f, Split& split) {
   struct Rect {
     Wide x, y, width, height;
   } rects[4];
@@ -57,53 +54,74 @@ bool MakeSplit(const MaskPiece& p, const FrameEdges& f, Split& split) {
   Wide y = p.y;
   Wide height = p.height;
   if (y < f.top) {
+    split.part[count] = Part::kTop;
     rects[count++] = {p.x, y, p.width, f.top - y};
     height = y + height - f.top;
     y = f.top;
   }
   if (y + height > f.bottom) {
+    split.part[count] = Part::kBottom;
     rects[count++] = {p.x, f.bottom, p.width, y + height - f.bottom};
     height = f.bottom - y;
   }
   if (p.x < f.left && height > 0) {
+    split.part[count] = Part::kLeft;
     rects[count++] = {p.x, y, f.left - p.x, height};
   }
   if (RightOf(p) > f.right && height > 0) {
+    split.part[count] = Part::kRight;
     rects[count++] = {f.right, y, RightOf(p) - f.right, height};
   }
   for (int i = 0; i < count; ++i) {
-    split.made[i] = NewPiece(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
-    if (split.made[i] == nullptr) {
-      for (int j = 0; j < i; ++j) FreePiece(split.made[j]);
+    MaskPiece* piece = TakePiece(pool);
+    if (piece == nullptr) {
+      for (int j = 0; j < i; ++j) GiveBack(pool, split.made[j]);
       return false;
     }
+    split.made[i] = new (piece) MaskPiece{nullptr,
+                                          nullptr,
+                                          Narrow(rects[i].x),
+                                          Narrow(rects[i].y),
+                                          Narrow(rects[i].width),
+                                          Narrow(rects[i].height),
+                                          0,
+                                          0,
+                                          {}};
   }
   split.count = count;
   return true;
 }
 
-// Moves a split piece's listings to the pieces made from it. The one covering
-// the most cells keeps its slot, so that a large piece losing a strip costs
-// only the cells of that strip; the others are listed afresh.
-void ListSplit(PieceGrid& grid, const MaskPiece& piece, const Split& split) {
-  if (split.count == 0) {
-    RemoveFromGrid(grid, piece);
-    return;
-  }
-  int heir = 0;
-  std::uint64_t most = 0;
-  for (int i = 0; i < split.count; ++i) {
-    const std::uint64_t cells = CellCount(CellsOf(grid, *split.made[i]));
-    if (cells > most) {
-      most = cells;
-      heir = i;
-    }
-  }
-  HandOverSlot(grid, piece, *split.made[heir]);
-  for (int i = 0; i < split.count; ++i) {
-    if (i != heir) AddToGrid(grid, *split.made[i]);
-  }
+FrameCells CellsAround(const PieceGrid& grid, const FrameEdges& f) {
+  const auto column = [&](Wide x) { return static_cast<std::uint16_t>(SpanOf(grid.columns, x)); };
+  const auto row = [&](Wide y) { return static_cast<std::uint16_t>(SpanOf(grid.rows, y)); };
+  return FrameCells{column(f.left - 1), column(f.right), row(f.top - 1),
+                    row(f.top),         row(f.bottom - 1), row(f.bottom)};
 }
+
+// The cells of a piece made by splitting `p` around frame `f`.
+CellRange CellsOfPart(const MaskPiece& p, Part part, const FrameEdges& f, const FrameCells& at) {
+  CellRange cells = p.cells;
+  switch (part) {
+    case Part::kTop:
+      cells.lastRow = at.lastRowAbove;
+      return cells;
+    case Part::kBottom:
+      cells.firstRow = at.firstRowBelow;
+      return cells;
+    case Part::kLeft:
+      cells.lastColumn = at.lastColumnLeft;
+      break;
+    case Part::kRight:
+      cells.firstColumn = at.firstColumnRight;
+      break;
+  }
+  if (p.y < f.top) cells.firstRow = at.firstRowInside;
+  if (BottomOf(p) > f.bottom) cells.lastRow = at.lastRowInside;
+  return cells;
+}
+
+Wide Area(const MaskPiece& p) { return Wide{p.width} * p.height; }
 
 // Applies a growth only when its result still fits in 32 bits.
 void Grow(std::int32_t& position, std::int32_t& extent, Wide newPosition, Wide newExtent) {
@@ -126,41 +144,59 @@ bool LiesAbove(const MaskPiece& s, const MaskPiece& q) {
 
 bool NearerTheFront(const MaskPiece* a, const MaskPiece* b) { return a->stamp > b->stamp; }
 
+// Puts the pieces in list order, front first. They are often found in that
+// order or the reverse one already (a frame across a row of pieces made by
+// the frame before it), so those cost no sort.
+void PutInListOrder(MaskPiece** pieces, std::uint32_t count) {
+  if (count < 2) return;
+  bool descending = true;
+  bool ascending = true;
+  for (std::uint32_t i = 1; i < count && (descending || ascending); ++i) {
+    if (pieces[i - 1]->stamp < pieces[i]->stamp) descending = false;
+    if (pieces[i - 1]->stamp > pieces[i]->stamp) ascending = false;
+  }
+  if (descending) return;
+  if (ascending) {
+    std::reverse(pieces, pieces + count);
+  } else {
+    std::sort(pieces, pieces + count, NearerTheFront);
+  }
+}
+
+// Regions up to this size are checked after every step of a checked build.
+constexpr std::uint32_t kAuditEveryStepUpTo = 2048;
+
+#ifdef VELUMO_REGION_CHECKS
+// The checks after each step take their memory from elsewhere than the
+// region: a test that fails the region's n-th request means the region's.
+void* PlainAllocate(std::size_t size) { return std::malloc(size); }
+void PlainRelease(void* block) { std::free(block); }
+#endif
+
 }  // namespace
 
 MaskRegion* MaskRegion::Create(std::int32_t pageWidth, std::int32_t pageHeight,
                                std::uint32_t gridFromPieces) {
   void* block = AllocateBlock(sizeof(MaskRegion));
   if (block == nullptr) return nullptr;
-  MaskPiece* sentinel = NewPiece(0, 0, 0, 0);
-  if (sentinel == nullptr) {
-    ReleaseBlock(block);
-    return nullptr;
-  }
-  MaskPiece* page = NewPiece(0, 0, pageWidth, pageHeight);
-  if (page == nullptr) {
-    FreePiece(sentinel);
-    ReleaseBlock(block);
-    return nullptr;
-  }
   MaskRegion* region = new (block) MaskRegion();
-  region->head_ = sentinel;
+  region->head_ = &region->sentinel_;
+  region->pool_ = PoolWith(region->ownPieces_, kOwnPieces);
   region->pageWidth_ = pageWidth;
   region->pageHeight_ = pageHeight;
   region->gridFromPieces_ = gridFromPieces;
+  // The region's own pieces cannot run out on the first.
+  MaskPiece* page = new (TakePiece(region->pool_))
+      MaskPiece{nullptr, nullptr, 0, 0, pageWidth, pageHeight, 0, 0, {}};
   region->PushFront(page);
   return region;
 }
 
 void MaskRegion::Destroy(MaskRegion* region) {
   if (region == nullptr) return;
-  MaskPiece* node = region->head_;
-  while (node != nullptr) {
-    MaskPiece* next = node->next;
-    FreePiece(node);
-    node = next;
-  }
+  ReleasePool(region->pool_);
   ReleaseGrid(region->grid_);
+  region->~MaskRegion();
   ReleaseBlock(region);
 }
 
@@ -171,27 +207,48 @@ void MaskRegion::PushFront(MaskPiece* piece) {
   head_->next = piece;
   piece->stamp = ++lastStamp_;
   ++pieceCount_;
+  ++changedInStep_;
 }
 
 void MaskRegion::Unlink(MaskPiece* piece) {
   if (piece->prev != nullptr) piece->prev->next = piece->next;
   if (piece->next != nullptr) piece->next->prev = piece->prev;
   --pieceCount_;
+  ++changedInStep_;
 }
 
 inline void MaskRegion::Remove(MaskPiece& piece) {
   if (grid_.live) RemoveFromGrid(grid_, piece);
   Unlink(&piece);
-  FreePiece(&piece);
+  GiveBack(pool_, &piece);
 }
 
-inline bool MaskRegion::SplitAround(MaskPiece& piece, const FrameEdges& frame) {
+inline bool MaskRegion::SplitAround(MaskPiece& piece, const FrameEdges& frame,
+                                    const FrameCells* at) {
   Split split{};
-  if (!MakeSplit(piece, frame, split)) return false;
+  if (!MakeSplit(pool_, piece, frame, split)) return false;
   for (int i = 0; i < split.count; ++i) PushFront(split.made[i]);
-  if (grid_.live) ListSplit(grid_, piece, split);
+  if (at != nullptr) {
+    if (split.count == 0) {
+      RemoveFromGrid(grid_, piece);
+    } else {
+      // The largest piece made keeps the split piece's slot, so that a large
+      // piece losing a strip costs only the cells of that strip.
+      int heir = 0;
+      for (int i = 1; i < split.count; ++i) {
+        if (Area(*split.made[i]) > Area(*split.made[heir])) heir = i;
+      }
+      HandOverSlot(grid_, piece, *split.made[heir],
+                   CellsOfPart(piece, split.part[heir], frame, *at));
+      for (int i = 0; i < split.count; ++i) {
+        if (i != heir) {
+          AddToGrid(grid_, *split.made[i], CellsOfPart(piece, split.part[i], frame, *at));
+        }
+      }
+    }
+  }
   Unlink(&piece);
-  FreePiece(&piece);
+  GiveBack(pool_, &piece);
   return true;
 }
 
@@ -202,9 +259,10 @@ inline bool MaskRegion::ExcludeByWalk(const FrameEdges& frame) {
   MaskPiece* piece = head_->next;
   while (piece != nullptr) {
     MaskPiece* following = piece->next;
+    ++walked_;
     if (WhollyInside(*piece, frame)) {
       Remove(*piece);
-    } else if (!Apart(*piece, frame) && !SplitAround(*piece, frame)) {
+    } else if (!Apart(*piece, frame) && !SplitAround(*piece, frame, nullptr)) {
       return false;
     }
     piece = following;
@@ -214,25 +272,36 @@ inline bool MaskRegion::ExcludeByWalk(const FrameEdges& frame) {
 
 bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
   // The walk carves the pieces that are wholly inside the frame or not apart
-  // from it. With pieces of positive size those are the ones overlapping the
-  // frame grown by one unit up and left, since a piece ending on the frame's
-  // top or left edge is not apart. Carving them in list order, front first,
-  // does to each exactly what the walk does.
-  const std::uint32_t count =
-      CollectOverlapping(grid_, frame.left - 1, frame.top - 1, frame.right, frame.bottom);
+  // from it. A piece not apart overlaps the frame's box grown by one unit up
+  // and left (a piece ending on the frame's top or left edge is not apart),
+  // with the edges of a frame of negative size taken in order. Carving those
+  // pieces in list order, front first, does to each exactly what the walk
+  // does.
+  const Wide left = std::min(frame.left, frame.right) - 1;
+  const Wide right = std::max(frame.left, frame.right);
+  const Wide top = std::min(frame.top, frame.bottom) - 1;
+  const Wide bottom = std::max(frame.top, frame.bottom);
+  const std::uint32_t found = Collect(grid_, left, top, right, bottom);
   if (grid_.broken) {
     GiveUpGrid();
     return ExcludeByWalk(frame);
   }
   MaskPiece** touched = grid_.found;
-  std::sort(touched, touched + count, NearerTheFront);
+  std::uint32_t count = 0;
+  for (std::uint32_t i = 0; i < found; ++i) {
+    if (WhollyInside(*touched[i], frame) || !Apart(*touched[i], frame)) {
+      touched[count++] = touched[i];
+    }
+  }
+  PutInListOrder(touched, count);
+  const FrameCells at = CellsAround(grid_, frame);
   bool carved = true;
   for (std::uint32_t i = 0; i < count && carved; ++i) {
     MaskPiece& piece = *touched[i];
     if (WhollyInside(piece, frame)) {
       Remove(piece);
     } else {
-      carved = SplitAround(piece, frame);
+      carved = SplitAround(piece, frame, &at);
     }
   }
   // The list is whole whatever happened to the grid's lists on the way.
@@ -241,20 +310,19 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
 }
 
 bool MaskRegion::Exclude(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height) {
+  if (failed_) return false;
   const FrameEdges frame{x, y, Wide{x} + width, Wide{y} + height};
-  // Most pages have few pieces and ordinary frames: they only walk the list.
-  if (width <= 0 || height <= 0 || grid_.live || pieceCount_ >= gridFromPieces_) {
-    if (width < 0 || height < 0) {
-      // Such a frame can make pieces of no area, which no cell can hold.
-      sawNegativeFrame_ = true;
-      ReleaseGrid(grid_);
-    } else if (width == 0 || height == 0) {
-      sawEmptyFrame_ = true;
-    }
-    FitGrid();
-    if (grid_.live) return ExcludeByGrid(frame);
+  if (width < 0 || height < 0) {
+    sawNegativeFrame_ = true;
+  } else if (width == 0 || height == 0) {
+    sawEmptyFrame_ = true;
   }
-  return ExcludeByWalk(frame);
+  changedInStep_ = 0;
+  FitGrid();
+  const bool carved = grid_.live ? ExcludeByGrid(frame) : ExcludeByWalk(frame);
+  failed_ = !carved;
+  AuditStep(changedInStep_);
+  return carved;
 }
 
 const MaskPiece* MaskRegion::NeighbourByWalk(const MaskPiece& low, bool& below) const {
@@ -271,15 +339,18 @@ const MaskPiece* MaskRegion::NeighbourByWalk(const MaskPiece& low, bool& below) 
   return nullptr;
 }
 
-const MaskPiece* MaskRegion::NeighbourByGrid(const MaskPiece& low, bool& below) const {
+const MaskPiece* MaskRegion::NeighbourByGrid(const MaskPiece& low, bool& below) {
   // A piece below `low` spanning its columns contains the point (x, bottom)
-  // of `low`, one above contains (x, y - 1); of those that qualify, the first
-  // in list order is the one with the largest stamp.
-  const Wide points[2][2] = {{low.x, BottomOf(low)}, {low.x, Wide{low.y} - 1}};
+  // of `low`, one above contains (x, y - 1); each is listed in the cell of
+  // that point, which lies on its top or bottom edge. Of those that qualify,
+  // the first in list order is the one with the largest stamp.
+  const std::uint32_t chains[2] = {FirstEntryAt(grid_, low.x, BottomOf(low)),
+                                   FirstEntryAt(grid_, low.x, Wide{low.y} - 1)};
   const MaskPiece* first = nullptr;
-  for (const auto& point : points) {
-    for (std::uint32_t e = FirstEntryAt(grid_, point[0], point[1]); e != kNoEntry;
-         e = grid_.entries[e].next) {
+  for (int c = 0; c < 2; ++c) {
+    if (c == 1 && chains[1] == chains[0]) break;
+    for (std::uint32_t e = chains[c]; e != kNoEntry; e = grid_.entries[e].next) {
+      ++grid_.stepped;
       const MaskPiece* s = EntryPiece(grid_, e);
       if ((first == nullptr || s->stamp > first->stamp) &&
           (LiesBelow(*s, low) || LiesAbove(*s, low))) {
@@ -287,6 +358,7 @@ const MaskPiece* MaskRegion::NeighbourByGrid(const MaskPiece& low, bool& below) 
       }
     }
   }
+  ++grid_.served;
   if (first != nullptr) below = LiesBelow(*first, low);
   return first;
 }
@@ -297,25 +369,25 @@ void MaskRegion::GrowIntoNeighbours(std::int32_t minimum) {
     bool below = false;
     const MaskPiece* s = grid_.live ? NeighbourByGrid(*q, below) : NeighbourByWalk(*q, below);
     if (s == nullptr) continue;
-    const CellRange before = grid_.live ? CellsOf(grid_, *q) : CellRange{};
     if (below) {
       Grow(q->y, q->height, q->y, Wide{q->height} + s->height);
     } else {
       Grow(q->y, q->height, Wide{q->y} - s->height, Wide{q->height} + s->height);
     }
     if (grid_.live) {
-      AddGrowth(grid_, *q, before);
+      AddGrowth(grid_, *q, q->cells);
       if (grid_.broken) GiveUpGrid();
     }
   }
 }
 
 void MaskRegion::GrowSlivers(std::int32_t minimum) {
+  if (failed_) return;
   grown_ = true;
-  FitGrid();
   const Wide grow = minimum;
   // Low pieces at the top or bottom page edge grow off the page. Their cells
   // stay the same: what they gain lies beyond the page.
+  std::uint32_t low = 0;
   for (MaskPiece* p = head_->next; p != nullptr; p = p->next) {
     if (p->height >= minimum) continue;
     if (p->y == 0) {
@@ -323,7 +395,11 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
     } else if (BottomOf(*p) == pageHeight_) {
       Grow(p->y, p->height, p->y, p->height + grow);
     }
+    if (p->height < minimum) ++low;
   }
+  // Each low piece still to grow would walk half the list on average.
+  walked_ += std::uint64_t{low} * pieceCount_ / 2;
+  FitGrid();
   // Low pieces grow into the first piece directly below or above them that
   // spans all of their columns, which is already covered.
   GrowIntoNeighbours(minimum);
@@ -336,20 +412,37 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
       Grow(p->x, p->width, p->x, p->width + grow);
     }
   }
+  // No piece is carved after growth: the grid has done its work.
+  ReleaseGrid(grid_);
+  AuditStep(std::uint64_t{pieceCount_} + kAuditEveryStepUpTo);
+}
+
+bool MaskRegion::GridPays() const {
+  if (gridFromPieces_ != kGridWhenItPays) return pieceCount_ >= gridFromPieces_;
+  // Building a grid costs about as much as walking the list this many times:
+  // the list is walked until it has cost that much, then the grid is built.
+  constexpr std::uint64_t kWalksPerBuild = 48;
+  return pieceCount_ >= kGridFromPieces && walked_ >= kWalksPerBuild * pieceCount_;
 }
 
 void MaskRegion::FitGrid() {
-  if (!grid_.live && pieceCount_ < gridFromPieces_) return;
+  if (!PageHasArea()) return;
   if (grid_.live) {
-    const bool fewPieces = pieceCount_ < gridFromPieces_ / 4;
-    const bool cellsTooLarge = pieceCount_ / 4 > grid_.builtFor;
-    const bool cellsTooSmall = pieceCount_ < grid_.builtFor / 8;
-    if (!fewPieces && !cellsTooLarge && !cellsTooSmall) return;
+    const std::uint32_t fewest =
+        gridFromPieces_ == kGridWhenItPays ? kGridFromPieces : gridFromPieces_;
+    if (pieceCount_ < fewest / 2) {
+      ReleaseGrid(grid_);
+      walked_ = 0;
+      return;
+    }
+    const bool outgrown = pieceCount_ / 2 > grid_.builtFor;
+    const bool shrunk = pieceCount_ < grid_.builtFor / 4;
+    if (!outgrown && !shrunk && !GridWorn(grid_, pieceCount_)) return;
     ReleaseGrid(grid_);
-    if (fewPieces) return;
+  } else if (!GridPays()) {
+    return;
   }
-  if (pageWidth_ <= 0 || pageHeight_ <= 0 || sawNegativeFrame_) return;
-  if (pieceCount_ < gridFromPieces_ || pieceCount_ < gridRetryFrom_) return;
+  if (pieceCount_ == 0 || pieceCount_ < gridRetryFrom_) return;
   if (!BuildGrid(grid_, pageWidth_, pageHeight_, head_->next, pieceCount_)) GiveUpGrid();
 }
 
@@ -358,8 +451,26 @@ void MaskRegion::GiveUpGrid() {
   gridRetryFrom_ = 2 * std::uint64_t{pieceCount_};
 }
 
-bool MaskRegion::InvariantApplies() const {
-  return pageWidth_ > 0 && pageHeight_ > 0 && !sawNegativeFrame_ && !grown_;
+void MaskRegion::AuditStep(std::uint64_t changed) {
+#ifdef VELUMO_REGION_CHECKS
+  // A full check costs O(n log n): large regions are checked once as many
+  // pieces have changed as they hold, which keeps the checks' share of the
+  // time bounded.
+  changedSinceAudit_ += changed;
+  if (changed == 0 ||
+      (pieceCount_ > kAuditEveryStepUpTo && changedSinceAudit_ < pieceCount_)) {
+    return;
+  }
+  changedSinceAudit_ = 0;
+  const char* fault = Check(ScratchMemory{PlainAllocate, PlainRelease});
+  if (fault != nullptr && fault != kLayoutWithoutMemory) {
+    std::fprintf(stderr, "mask region: %s\n", fault);
+    std::abort();
+  }
+#else
+  static_cast<void>(changed);
+  static_cast<void>(changedSinceAudit_);
+#endif
 }
 
 }  // namespace masking

@@ -4,42 +4,67 @@
 
 #include <cstdint>
 
+#include "masking/layout_check.h"
 #include "masking/mask_piece.h"
 #include "masking/piece_grid.h"
+#include "masking/piece_pool.h"
 
 namespace masking {
 
-// How many pieces a region holds before it looks them up through a grid
-// rather than by walking its list. Random A4 pages of 50 to 300 frames were
-// timed with either: below about 250 pieces the walk costs less than
-// keeping the grid, above it more and more.
-constexpr std::uint32_t kGridFromPieces = 256;
+// The fewest pieces for which a region looks them up through a grid rather
+// than by walking its list. Above it, a region walks its list until the
+// walks have cost about as much as building the grid would, and then builds
+// it: a page of few frames never pays for a grid, and a page whose frames
+// keep walking a long list soon does.
+constexpr std::uint32_t kGridFromPieces = 32;
+// What Create takes for that rule; any other number is a piece count from
+// which the grid is used whatever it costs (0: always), for tests.
+constexpr std::uint32_t kGridWhenItPays = 0xFFFFFFFFu;
 
-// The region of one page. Every node is a separate allocation owned by the
-// region. New pieces always enter at the front, directly behind the sentinel;
-// the list order decides the order of the page's mask annotations and which
-// neighbour a thin piece grows into.
+// The grid rows and columns of a frame's edges, looked up once per frame:
+// each piece of a split covers the cells of the split piece cut at these.
+struct FrameCells {
+  std::uint16_t lastColumnLeft;  // of the column just left of the frame
+  std::uint16_t firstColumnRight;
+  std::uint16_t lastRowAbove;
+  std::uint16_t firstRowInside;
+  std::uint16_t lastRowInside;
+  std::uint16_t firstRowBelow;
+};
+
+// The region of one page. Its nodes come from a pool of slabs owned by the
+// region (masking/piece_pool.h). New pieces always enter at the front,
+// directly behind the sentinel; the list order decides the order of the
+// page's mask annotations and which neighbour a thin piece grows into.
 //
-// On a page of positive width and height carved only by frames of
-// non-negative size, and until GrowSlivers runs: every piece has positive
-// width and height and lies on the page, no two pieces overlap, and together
-// they cover exactly the page minus the frames. When every frame also had
-// positive size, no two pieces sit side by side either (one's right edge on
-// the other's left edge, with rows in common): pieces only meet above and
-// below. GrowSlivers then enlarges pieces off the page and over each other.
+// On a page of positive width and height: every piece has positive width and
+// height and lies on the page. Carved only by frames of non-negative size,
+// and until GrowSlivers runs, no two pieces overlap either, and together they
+// cover exactly the page minus the frames. When every frame also had positive
+// size, no two pieces sit side by side (one's right edge on the other's left
+// edge, with rows in common): pieces only meet above and below. A frame of
+// negative size may leave pieces that overlap. GrowSlivers then enlarges
+// pieces off the page and over each other.
 //
 // Memory shortage never leaves the list half-linked: Create returns null, and
 // an Exclude that cannot get the nodes for splitting a piece leaves that piece
 // as it was and returns false. The list is then still whole and well formed,
-// but the frame is only partly carved, so the caller gives up on the page.
-// The grid only speeds up lookups: when it cannot get memory the region drops
-// it and walks its list, with the very same result.
+// but the frame is only partly carved: the region is failed from then on, and
+// every later Exclude returns false and GrowSlivers does nothing, so that no
+// caller can go on as if the page had been carved. The grid only speeds up
+// lookups: when it cannot get memory the region drops it and walks its list,
+// with the very same result.
+//
+// Builds that define VELUMO_REGION_CHECKS (the sanitizer and fuzz builds)
+// check the whole invariant after each step (for large regions, once enough
+// has changed since the last check) and abort with the fault.
 struct MaskRegion {
   // A region holding one piece for the whole page, or null when memory ran
-  // out. It uses a grid once it holds `gridFromPieces` pieces.
+  // out. It uses a grid when that pays, or (for tests) once it holds
+  // `gridFromPieces` pieces.
   [[nodiscard]] static MaskRegion* Create(std::int32_t pageWidth, std::int32_t pageHeight,
-                                          std::uint32_t gridFromPieces = kGridFromPieces);
-  // Frees the sentinel, every piece in list order, the grid, then the region.
+                                          std::uint32_t gridFromPieces = kGridWhenItPays);
+  // Frees the pieces, the grid and the region.
   static void Destroy(MaskRegion* region);
 
   // Carves the rectangle (x, y, width, height) out of the region: the pieces
@@ -48,21 +73,26 @@ struct MaskRegion {
   // it is replaced by the pieces around the frame, pushed to the front. A
   // piece ending exactly on the frame's top or left edge is not apart; one
   // starting exactly on its bottom or right edge is. Returns false when
-  // memory for new pieces ran out (see above).
+  // memory for new pieces ran out, then or before (see above).
   [[nodiscard]] bool Exclude(std::int32_t x, std::int32_t y, std::int32_t width,
                              std::int32_t height);
 
   // Enlarges pieces lower or narrower than `minimum` without covering more of
   // the page: off the page at its edges, or into a neighbour above or below
-  // that spans all of the piece's columns.
+  // that spans all of the piece's columns. Does nothing on a failed region.
   void GrowSlivers(std::int32_t minimum);
 
   // The first piece, or null when the region is empty.
   const MaskPiece* First() const { return head_->next; }
 
+  // Whether an Exclude ran out of memory: the list is whole but only partly
+  // carved, and the region refuses all further work.
+  bool Failed() const { return failed_; }
+
   // Checks everything the region can know about itself: the links and the
-  // sentinel, the stamps, the piece count and the grid, and, while the
-  // invariant above applies, the pieces' sizes, that they lie on the page,
+  // sentinel, the stamps, the piece count and the grid, and on a page of
+  // positive size the pieces' sizes and that they lie on the page, and,
+  // while carved only by frames of non-negative size and not grown, that they
   // do not overlap and (frames of positive size only) do not sit side by
   // side. Returns what is wrong, or null. Takes O(n log n) time for n pieces
   // and memory from AllocateBlock; without that memory it reports so.
@@ -72,6 +102,9 @@ struct MaskRegion {
   bool UsesGrid() const { return grid_.live; }
 
  private:
+  // Tests that damage a region on purpose to see its self-check report it.
+  friend struct MaskRegionProbe;
+
   // Puts a new piece directly behind the sentinel.
   void PushFront(MaskPiece* piece);
   // Takes a piece out of the list; its own links stay as they were and the
@@ -80,24 +113,33 @@ struct MaskRegion {
 
   // Takes a piece out of the list and the grid, and frees it.
   void Remove(MaskPiece& piece);
-  // Replaces a piece by the pieces of it around the frame; false when memory
-  // for them ran out, with the piece left as it was.
-  bool SplitAround(MaskPiece& piece, const FrameEdges& frame);
+  // Replaces a piece by the pieces of it around the frame, and in the grid
+  // when given the frame's cells; false when memory for them ran out, with
+  // the piece left as it was.
+  bool SplitAround(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
   bool ExcludeByWalk(const FrameEdges& frame);
   bool ExcludeByGrid(const FrameEdges& frame);
   // The first piece in list order directly below or above `low` that spans
   // all of its columns, and whether it lies below.
   const MaskPiece* NeighbourByWalk(const MaskPiece& low, bool& below) const;
-  const MaskPiece* NeighbourByGrid(const MaskPiece& low, bool& below) const;
+  const MaskPiece* NeighbourByGrid(const MaskPiece& low, bool& below);
   void GrowIntoNeighbours(std::int32_t minimum);
 
-  // Builds, refines or drops the grid for the current piece count.
+  // Whether a region without a grid should build one now.
+  bool GridPays() const;
+  // Builds, rebuilds or drops the grid for the current pieces.
   void FitGrid();
   // Drops a grid that ran out of memory; the next is built only once the
   // piece count has doubled.
   void GiveUpGrid();
-  // Whether the geometric invariant above applies now.
-  bool InvariantApplies() const;
+  // Whether the pieces must lie on the page with positive size, and whether
+  // they must not overlap.
+  bool PageHasArea() const { return pageWidth_ > 0 && pageHeight_ > 0; }
+  bool LayoutApplies() const { return PageHasArea() && !sawNegativeFrame_ && !grown_; }
+  const char* Check(const ScratchMemory& memory) const;
+  // The check after a step that made or removed `changed` pieces, in builds
+  // that ask for it.
+  void AuditStep(std::uint64_t changed);
 
   MaskPiece* head_ = nullptr;  // the sentinel; head_->next is the first piece
   std::int32_t pageWidth_ = 0;
@@ -106,10 +148,20 @@ struct MaskRegion {
   std::uint64_t lastStamp_ = 0;
   std::uint32_t gridFromPieces_ = 0;
   std::uint64_t gridRetryFrom_ = 0;
+  std::uint64_t walked_ = 0;  // pieces visited by walks, towards a grid
+  std::uint64_t changedSinceAudit_ = 0;
+  std::uint64_t changedInStep_ = 0;
   bool sawEmptyFrame_ = false;     // a frame of zero width or height
   bool sawNegativeFrame_ = false;  // a frame of negative width or height
   bool grown_ = false;             // GrowSlivers has run
+  bool failed_ = false;            // an Exclude ran out of memory
   PieceGrid grid_{};
+  PiecePool pool_{};
+  MaskPiece sentinel_{};
+  // The first pieces live in the region's own block, so that a page of few
+  // pieces costs one request for memory.
+  static constexpr std::uint32_t kOwnPieces = 16;
+  MaskPiece ownPieces_[kOwnPieces] = {};
 };
 
 }  // namespace masking

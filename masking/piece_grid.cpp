@@ -14,11 +14,16 @@ namespace {
 
 // Pieces per cell that a new grid is sized for. Fewer cells cost less to
 // keep up when large pieces are split; more cells make shorter chains.
-constexpr double kPiecesPerCell = 2.0;
-// Keeps the cell table of a huge region under 32 MB: rounding cell sizes to
-// powers of two may double the count.
-constexpr double kMaxCells = 1 << 22;
+constexpr std::uint32_t kPiecesPerCell = 2;
+// Keeps the cell table of a huge region near 16 MB.
+constexpr std::uint64_t kMaxCells = std::uint64_t{1} << 22;
+// Pieces whose edges choose the cuts: enough to follow where pieces crowd,
+// few enough to sort at once.
+constexpr std::uint32_t kSample = 256;
 constexpr std::uint32_t kMinCapacity = 64;
+// A chain entry stepped over for nothing costs about as much as listing one;
+// a grid is built afresh once this many times its size has been wasted.
+constexpr std::uint64_t kWorn = 2;
 
 // Whether `count` elements of `size` bytes fit in one block, on a 32-bit
 // system too.
@@ -47,29 +52,13 @@ bool Reserve(T*& array, std::uint32_t& capacity, std::uint32_t used, std::uint64
   return true;
 }
 
-std::uint32_t Column(const PieceGrid& grid, Wide x) {
-  const Wide clamped = x < 0 ? 0 : (x >= grid.pageWidth ? grid.pageWidth - 1 : x);
-  return static_cast<std::uint32_t>(clamped) >> grid.columnShift;
-}
-
-std::uint32_t Row(const PieceGrid& grid, Wide y) {
-  const Wide clamped = y < 0 ? 0 : (y >= grid.pageHeight ? grid.pageHeight - 1 : y);
-  return static_cast<std::uint32_t>(clamped) >> grid.rowShift;
-}
-
-// The cells of the box [left, right) x [top, bottom), which is not empty.
-CellRange CellsOfBox(const PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom) {
-  return CellRange{Column(grid, left), Column(grid, right - 1), Row(grid, top),
-                   Row(grid, bottom - 1)};
+std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32_t row) {
+  return row * grid.columns.spans + column;
 }
 
 bool Contains(const CellRange& range, std::uint32_t column, std::uint32_t row) {
   return range.firstColumn <= column && column <= range.lastColumn && range.firstRow <= row &&
          row <= range.lastRow;
-}
-
-std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32_t row) {
-  return row * grid.columns + column;
 }
 
 void AddEntry(PieceGrid& grid, std::uint32_t cell, std::uint32_t slot) {
@@ -90,7 +79,11 @@ void AddEntry(PieceGrid& grid, std::uint32_t cell, std::uint32_t slot) {
 
 void RemoveEntry(PieceGrid& grid, std::uint32_t cell, std::uint32_t slot) {
   std::uint32_t* link = &grid.cells[cell];
-  while (*link != kNoEntry && grid.entries[*link].slot != slot) link = &grid.entries[*link].next;
+  while (*link != kNoEntry && grid.entries[*link].slot != slot) {
+    link = &grid.entries[*link].next;
+    ++grid.stepped;
+  }
+  ++grid.served;
   if (*link == kNoEntry) return;
   const std::uint32_t entry = *link;
   *link = grid.entries[entry].next;
@@ -98,110 +91,244 @@ void RemoveEntry(PieceGrid& grid, std::uint32_t cell, std::uint32_t slot) {
   grid.freeEntry = entry;
 }
 
-// The power of two nearest to `size` (at least 1), as a shift.
-std::uint32_t ShiftNear(double size) {
-  std::uint32_t shift = 0;
-  while (shift < 30 && static_cast<double>(std::uint32_t{1} << (shift + 1)) <= size * 1.4142) {
-    ++shift;
+// Calls change(column, row) for each cell of `range` that is not in `skip`.
+template <typename Change>
+void ForCellsOutside(const CellRange& range, const CellRange& skip, Change change) {
+  for (std::uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
+    const bool rowSkipped = skip.firstRow <= row && row <= skip.lastRow;
+    for (std::uint32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
+      if (rowSkipped && skip.firstColumn <= column && column <= skip.lastColumn) {
+        column = skip.lastColumn;  // jump over the skipped stretch of the row
+        continue;
+      }
+      change(column, row);
+    }
   }
-  return shift;
 }
 
-// About `wanted` cells shaped like the typical piece, so that a page of
-// hairlines gets flat cells rather than cells crossed by hundreds of them.
-// Each cell is a power of two wide and high, so that finding a cell takes
-// shifts rather than divisions.
-void ChooseCells(PieceGrid& grid, double wanted, double pieceAspect) {
-  const double width = static_cast<double>(grid.pageWidth);
-  const double height = static_cast<double>(grid.pageHeight);
-  const double columns =
-      std::min(std::max(std::sqrt(wanted * width / (height * pieceAspect)), 1.0), width);
-  const double rows = std::min(std::max(wanted / columns, 1.0), height);
-  grid.columnShift = ShiftNear(width / columns);
-  grid.rowShift = ShiftNear(height / rows);
-  grid.columns = static_cast<std::uint32_t>((grid.pageWidth - 1) >> grid.columnShift) + 1;
-  grid.rows = static_cast<std::uint32_t>((grid.pageHeight - 1) >> grid.rowShift) + 1;
+// A range that contains no cell.
+constexpr CellRange kNoCells{1, 0, 1, 0};
+
+// ---- choosing the cuts ------------------------------------------------------
+
+// Up to `spans` - 1 cuts inside (0, extent), strictly rising: three quarters at
+// quantiles of the `n` sorted edges, the rest at even steps; equal ones merge.
+std::uint32_t PickCuts(const Wide* sorted, std::uint32_t n, Wide extent, std::uint32_t spans,
+                       Wide* cuts) {
+  const std::uint32_t even = spans / 4 + 1;
+  const std::uint32_t quantile = spans + 1 - even;
+  std::uint32_t made = 0;
+  std::uint32_t q = 1;
+  std::uint32_t e = 1;
+  while (q < quantile || e < even) {
+    const Wide byQuantile = q < quantile ? sorted[std::uint64_t{q} * n / quantile]
+                                         : std::numeric_limits<Wide>::max();
+    const Wide byStep = e < even ? static_cast<Wide>(static_cast<std::uint64_t>(extent) * e / even)
+                                 : std::numeric_limits<Wide>::max();
+    Wide cut = 0;
+    if (byQuantile <= byStep) {
+      cut = byQuantile;
+      ++q;
+    } else {
+      cut = byStep;
+      ++e;
+    }
+    if (cut <= 0 || cut >= extent || (made > 0 && cut <= cuts[made - 1])) continue;
+    cuts[made++] = cut;
+  }
+  return made;
 }
 
-// The typical width of a piece over its height: the median of the pieces'
-// ratios, each rounded to a power of two (a page of small squares that still
-// holds a few long strips gets square cells), and each side counted at most
-// as long as the page.
-double PieceAspect(const MaskPiece* first, Wide pageWidth, Wide pageHeight) {
-  constexpr int kLargest = 32;  // 2^32 exceeds any ratio of 32-bit sides
+// Sets up the buckets of an axis whose cuts are in place: buckets of a power
+// of two length, about two for each span.
+void FillBuckets(GridAxis& axis, std::uint16_t* buckets) {
+  std::uint32_t shift = 0;
+  while ((static_cast<std::uint64_t>(axis.extent - 1) >> shift) + 1 > 2 * std::uint64_t{axis.spans})
+    ++shift;
+  const auto count = static_cast<std::uint32_t>((static_cast<std::uint64_t>(axis.extent - 1) >> shift) + 1);
+  std::uint32_t cut = 0;
+  for (std::uint32_t b = 0; b < count; ++b) {
+    const Wide start = static_cast<Wide>(std::uint64_t{b} << shift);
+    while (cut < axis.spans - 1 && axis.cuts[cut] <= start) ++cut;
+    buckets[b] = static_cast<std::uint16_t>(cut);
+  }
+  buckets[count] = static_cast<std::uint16_t>(axis.spans - 1);
+  axis.bucketShift = shift;
+  axis.bucketCuts = buckets;
+}
+
+std::uint32_t BucketsFor(Wide extent, std::uint32_t spans) {
+  std::uint32_t shift = 0;
+  while ((static_cast<std::uint64_t>(extent - 1) >> shift) + 1 > 2 * std::uint64_t{spans}) ++shift;
+  return static_cast<std::uint32_t>((static_cast<std::uint64_t>(extent - 1) >> shift) + 1) + 1;
+}
+
+Wide Clamp(Wide value, Wide extent) { return value < 0 ? 0 : (value > extent ? extent : value); }
+
+// The typical extent of a piece across the columns over its extent across the
+// rows, both counted in sampled edges it spans (so in the units in which the
+// cuts are placed): the median of the sampled pieces' ratios, each rounded to
+// a power of two.
+double SampleAspect(const MaskPiece* const* sample, std::uint32_t count, const Wide* xs,
+                    const Wide* ys, std::uint32_t edges, Wide width, Wide height) {
+  constexpr int kLargest = 24;  // 2^24 exceeds any ratio of sampled edges
+  // The median of a few dozen is as good as that of all.
+  constexpr std::uint32_t kShapes = 64;
+  const std::uint32_t step = count / kShapes + 1;
   std::uint32_t counts[2 * kLargest + 1] = {};
-  std::uint32_t total = 0;
-  for (const MaskPiece* p = first; p != nullptr; p = p->next) {
-    const double w = static_cast<double>(std::min(Wide{p->width}, pageWidth));
-    const double h = static_cast<double>(std::min(Wide{p->height}, pageHeight));
-    const auto power = static_cast<int>(std::lround(std::log2(w) - std::log2(h)));
-    ++counts[std::min(std::max(power, -kLargest), kLargest) + kLargest];
-    ++total;
+  std::uint32_t shapes = 0;
+  for (std::uint32_t i = 0; i < count; i += step, ++shapes) {
+    const MaskPiece& p = *sample[i];
+    const auto rank = [edges](const Wide* sorted, Wide value) {
+      return static_cast<std::int64_t>(std::lower_bound(sorted, sorted + edges, value) - sorted);
+    };
+    const std::int64_t across =
+        std::max<std::int64_t>(1, rank(xs, Clamp(RightOf(p), width)) - rank(xs, Clamp(p.x, width)));
+    const std::int64_t down = std::max<std::int64_t>(
+        1, rank(ys, Clamp(BottomOf(p), height)) - rank(ys, Clamp(p.y, height)));
+    int power = 0;
+    for (std::int64_t a = across; a > 2 * down && power < kLargest; a /= 2) ++power;
+    for (std::int64_t d = down; d > 2 * across && power > -kLargest; d /= 2) --power;
+    ++counts[power + kLargest];
   }
   std::uint32_t seen = 0;
   for (int bucket = 0; bucket <= 2 * kLargest; ++bucket) {
     seen += counts[bucket];
-    if (2 * seen > total) return std::exp2(bucket - kLargest);
+    if (2 * seen > shapes) return std::ldexp(1.0, bucket - kLargest);
   }
   return 1.0;
 }
 
 }  // namespace
 
-CellRange CellsOf(const PieceGrid& grid, const MaskPiece& piece) {
-  return CellsOfBox(grid, piece.x, piece.y, RightOf(piece), BottomOf(piece));
+std::uint32_t SpanOf(const GridAxis& axis, Wide value) {
+  const Wide clamped = value < 0 ? 0 : (value >= axis.extent ? axis.extent - 1 : value);
+  const std::uint32_t bucket = static_cast<std::uint32_t>(static_cast<std::uint64_t>(clamped) >> axis.bucketShift);
+  std::uint32_t low = axis.bucketCuts[bucket];
+  std::uint32_t high = axis.bucketCuts[bucket + 1];
+  // The first cut beyond the value, among the bucket's few.
+  while (high - low > 8) {
+    const std::uint32_t middle = low + (high - low) / 2;
+    if (axis.cuts[middle] <= clamped) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  while (low < high && axis.cuts[low] <= clamped) ++low;
+  return low;
 }
 
-std::uint64_t CellCount(const CellRange& range) {
-  return std::uint64_t{range.lastColumn - range.firstColumn + 1} *
-         (range.lastRow - range.firstRow + 1);
+CellRange CellsOfBox(const PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom) {
+  return CellRange{static_cast<std::uint16_t>(SpanOf(grid.columns, left)),
+                   static_cast<std::uint16_t>(SpanOf(grid.columns, right - 1)),
+                   static_cast<std::uint16_t>(SpanOf(grid.rows, top)),
+                   static_cast<std::uint16_t>(SpanOf(grid.rows, bottom - 1))};
 }
 
 bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight, MaskPiece* first,
                std::uint32_t count) {
   grid = PieceGrid{};
-  grid.pageWidth = pageWidth;
-  grid.pageHeight = pageHeight;
   grid.freeEntry = kNoEntry;
   grid.freeSlot = kNoEntry;
-  double wanted = count / kPiecesPerCell;
-  if (wanted < 1) wanted = 1;
-  if (wanted > kMaxCells) wanted = kMaxCells;
-  ChooseCells(grid, wanted, PieceAspect(first, pageWidth, pageHeight));
+  const Wide width = pageWidth;
+  const Wide height = pageHeight;
 
-  const std::uint64_t cellCount = std::uint64_t{grid.columns} * grid.rows;
-  grid.cells = static_cast<std::uint32_t*>(
-      AllocateBlock(static_cast<std::size_t>(cellCount) * sizeof(std::uint32_t)));
-  if (grid.cells == nullptr) return false;
-  for (std::uint64_t cell = 0; cell < cellCount; ++cell) grid.cells[cell] = kNoEntry;
+  // A sample of the pieces, and their edges sorted along each axis.
+  const std::uint32_t stride = count / kSample + 1;
+  const std::uint32_t sampled = (count + stride - 1) / stride;
+  const std::uint32_t edges = 2 * sampled;
+  void* scratch = AllocateBlock(std::size_t{edges} * 2 * sizeof(Wide) +
+                                std::size_t{sampled} * sizeof(MaskPiece*));
+  if (scratch == nullptr) return false;
+  Wide* xs = static_cast<Wide*>(scratch);
+  Wide* ys = xs + edges;
+  auto** sample = reinterpret_cast<MaskPiece**>(ys + edges);
+  std::uint32_t k = 0;
+  std::uint32_t skip = 0;
+  for (MaskPiece* p = first; p != nullptr && k < sampled; p = p->next) {
+    if (skip > 0) {
+      --skip;
+      continue;
+    }
+    skip = stride - 1;
+    sample[k] = p;
+    xs[2 * k] = Clamp(p->x, width);
+    xs[2 * k + 1] = Clamp(RightOf(*p), width);
+    ys[2 * k] = Clamp(p->y, height);
+    ys[2 * k + 1] = Clamp(BottomOf(*p), height);
+    ++k;
+  }
+  std::sort(xs, xs + 2 * k);
+  std::sort(ys, ys + 2 * k);
 
-  std::uint64_t entries = 0;
-  for (const MaskPiece* p = first; p != nullptr; p = p->next)
-    entries += CellCount(CellsOf(grid, *p));
-  if (!Reserve(grid.slots, grid.slotCapacity, 0, count) ||
-      !Reserve(grid.entries, grid.entryCapacity, 0, entries)) {
-    ReleaseGrid(grid);
+  // About one cell for every few pieces, as many columns against rows as the
+  // typical piece is wide against high, so that it covers about one cell.
+  const std::uint64_t wanted =
+      std::min<std::uint64_t>(std::max<std::uint64_t>(count / kPiecesPerCell, 1), kMaxCells);
+  const double aspect = SampleAspect(sample, k, xs, ys, 2 * k, width, height);
+
+  const double across = std::sqrt(static_cast<double>(wanted) / aspect);
+  const auto columns = static_cast<std::uint32_t>(
+      std::min(std::max(across, 1.0), std::min(static_cast<double>(kMaxSpans), static_cast<double>(wanted))));
+  const auto rows = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+      std::max<std::uint64_t>(wanted / columns, 1), kMaxSpans));
+
+  const std::uint32_t columnBuckets = BucketsFor(width, columns);
+  const std::uint32_t rowBuckets = BucketsFor(height, rows);
+  const std::uint64_t cellCount = std::uint64_t{columns} * rows;
+  const std::size_t layoutSize = (std::size_t{columns} + rows) * sizeof(Wide) +
+                                 static_cast<std::size_t>(cellCount) * sizeof(std::uint32_t) +
+                                 (std::size_t{columnBuckets} + rowBuckets) * sizeof(std::uint16_t);
+  grid.layout = AllocateBlock(layoutSize);
+  if (grid.layout == nullptr) {
+    ReleaseBlock(scratch);
     return false;
   }
-  for (MaskPiece* p = first; p != nullptr && !grid.broken; p = p->next) AddToGrid(grid, *p);
-  if (grid.broken) {
+  Wide* columnCuts = static_cast<Wide*>(grid.layout);
+  Wide* rowCuts = columnCuts + columns;
+  grid.columns = GridAxis{width, 1 + PickCuts(xs, 2 * k, width, columns, columnCuts), columnCuts, 0, nullptr};
+  grid.rows = GridAxis{height, 1 + PickCuts(ys, 2 * k, height, rows, rowCuts), rowCuts, 0, nullptr};
+  ReleaseBlock(scratch);
+  grid.cells = reinterpret_cast<std::uint32_t*>(rowCuts + rows);
+  auto* buckets = reinterpret_cast<std::uint16_t*>(grid.cells + cellCount);
+  FillBuckets(grid.columns, buckets);
+  FillBuckets(grid.rows, buckets + columnBuckets);
+  const std::uint64_t cellsUsed = std::uint64_t{grid.columns.spans} * grid.rows.spans;
+  for (std::uint64_t cell = 0; cell < cellsUsed; ++cell) grid.cells[cell] = kNoEntry;
+
+  if (!Reserve(grid.slots, grid.slotCapacity, 0, count) ||
+      !Reserve(grid.entries, grid.entryCapacity, 0, 2 * std::uint64_t{count})) {
     ReleaseGrid(grid);
     return false;
   }
   grid.live = true;
+  for (MaskPiece* p = first; p != nullptr && !grid.broken; p = p->next) {
+    AddToGrid(grid, *p, CellsOf(grid, *p));
+  }
+  if (grid.broken) {
+    ReleaseGrid(grid);
+    return false;
+  }
   grid.builtFor = count;
   return true;
 }
 
 void ReleaseGrid(PieceGrid& grid) {
-  ReleaseBlock(grid.cells);
+  ReleaseBlock(grid.layout);
   ReleaseBlock(grid.entries);
   ReleaseBlock(grid.slots);
   ReleaseBlock(grid.found);
   grid = PieceGrid{};
 }
 
-void AddToGrid(PieceGrid& grid, MaskPiece& piece) {
+bool GridWorn(const PieceGrid& grid, std::uint32_t pieceCount) {
+  const std::uint64_t size = std::uint64_t{grid.entriesUsed} + pieceCount +
+                             std::uint64_t{grid.columns.spans} * grid.rows.spans;
+  return grid.stepped > 4 * grid.served + kWorn * size;
+}
+
+void AddToGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells) {
   if (grid.broken) return;
   std::uint32_t slot = grid.freeSlot;
   if (slot != kNoEntry) {
@@ -216,9 +343,9 @@ void AddToGrid(PieceGrid& grid, MaskPiece& piece) {
   }
   grid.slots[slot] = GridSlot{&piece, kNoEntry};
   piece.slot = slot;
-  const CellRange range = CellsOf(grid, piece);
-  for (std::uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
-    for (std::uint32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
+  piece.cells = cells;
+  for (std::uint32_t row = cells.firstRow; row <= cells.lastRow; ++row) {
+    for (std::uint32_t column = cells.firstColumn; column <= cells.lastColumn; ++column) {
       AddEntry(grid, CellIndex(grid, column, row), slot);
       if (grid.broken) return;
     }
@@ -227,42 +354,38 @@ void AddToGrid(PieceGrid& grid, MaskPiece& piece) {
 
 void RemoveFromGrid(PieceGrid& grid, const MaskPiece& piece) {
   if (grid.broken) return;
-  const CellRange range = CellsOf(grid, piece);
-  for (std::uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
-    for (std::uint32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
-      RemoveEntry(grid, CellIndex(grid, column, row), piece.slot);
-    }
-  }
+  ForCellsOutside(piece.cells, kNoCells, [&](std::uint32_t column, std::uint32_t row) {
+    RemoveEntry(grid, CellIndex(grid, column, row), piece.slot);
+  });
   grid.slots[piece.slot] = GridSlot{nullptr, grid.freeSlot};
   grid.freeSlot = piece.slot;
 }
 
-void HandOverSlot(PieceGrid& grid, const MaskPiece& piece, MaskPiece& heir) {
+void HandOverSlot(PieceGrid& grid, const MaskPiece& piece, MaskPiece& heir,
+                  const CellRange& heirCells) {
   if (grid.broken) return;
-  const CellRange range = CellsOf(grid, piece);
-  const CellRange kept = CellsOf(grid, heir);
-  for (std::uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
-    for (std::uint32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
-      if (!Contains(kept, column, row)) RemoveEntry(grid, CellIndex(grid, column, row), piece.slot);
-    }
-  }
+  ForCellsOutside(piece.cells, heirCells, [&](std::uint32_t column, std::uint32_t row) {
+    RemoveEntry(grid, CellIndex(grid, column, row), piece.slot);
+  });
   grid.slots[piece.slot].piece = &heir;
   heir.slot = piece.slot;
+  heir.cells = heirCells;
 }
 
 void AddGrowth(PieceGrid& grid, const MaskPiece& piece, const CellRange& before) {
   if (grid.broken) return;
-  const CellRange range = CellsOf(grid, piece);
-  for (std::uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
-    for (std::uint32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
+  const CellRange now = CellsOf(grid, piece);
+  for (const std::uint32_t row : {std::uint32_t{now.firstRow}, std::uint32_t{now.lastRow}}) {
+    for (std::uint32_t column = now.firstColumn; column <= now.lastColumn; ++column) {
       if (Contains(before, column, row)) continue;
       AddEntry(grid, CellIndex(grid, column, row), piece.slot);
       if (grid.broken) return;
     }
+    if (now.firstRow == now.lastRow) break;
   }
 }
 
-std::uint32_t CollectOverlapping(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom) {
+std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom) {
   if (grid.broken) return 0;
   const CellRange box = CellsOfBox(grid, left, top, right, bottom);
   std::uint32_t count = 0;
@@ -270,19 +393,19 @@ std::uint32_t CollectOverlapping(PieceGrid& grid, Wide left, Wide top, Wide righ
     for (std::uint32_t column = box.firstColumn; column <= box.lastColumn; ++column) {
       for (std::uint32_t entry = grid.cells[CellIndex(grid, column, row)]; entry != kNoEntry;
            entry = grid.entries[entry].next) {
+        ++grid.stepped;
         MaskPiece* piece = EntryPiece(grid, entry);
+        // A piece spanning several of the box's cells is taken in the first
+        // of them only.
+        const CellRange& cells = piece->cells;
+        if (column != std::max(cells.firstColumn, box.firstColumn) ||
+            row != std::max(cells.firstRow, box.firstRow)) {
+          continue;
+        }
         if (piece->x >= right || RightOf(*piece) <= left || piece->y >= bottom ||
             BottomOf(*piece) <= top) {
           continue;
         }
-        // A piece spanning several of the box's cells is taken in the first
-        // of them only.
-        const CellRange cells = CellsOf(grid, *piece);
-        const std::uint32_t firstColumn =
-            cells.firstColumn > box.firstColumn ? cells.firstColumn : box.firstColumn;
-        const std::uint32_t firstRow =
-            cells.firstRow > box.firstRow ? cells.firstRow : box.firstRow;
-        if (column != firstColumn || row != firstRow) continue;
         if (!Reserve(grid.found, grid.foundCapacity, count, std::uint64_t{count} + 1)) {
           grid.broken = true;
           return 0;
@@ -291,16 +414,17 @@ std::uint32_t CollectOverlapping(PieceGrid& grid, Wide left, Wide top, Wide righ
       }
     }
   }
+  grid.served += count + 1;
   return count;
 }
 
 std::uint32_t FirstEntryAt(const PieceGrid& grid, Wide x, Wide y) {
-  return grid.cells[CellIndex(grid, Column(grid, x), Row(grid, y))];
+  return grid.cells[CellIndex(grid, SpanOf(grid.columns, x), SpanOf(grid.rows, y))];
 }
 
 const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32_t count) {
   std::uint64_t entries = 0;
-  const std::uint64_t cellCount = std::uint64_t{grid.columns} * grid.rows;
+  const std::uint64_t cellCount = std::uint64_t{grid.columns.spans} * grid.rows.spans;
   for (std::uint64_t cell = 0; cell < cellCount; ++cell) {
     for (std::uint32_t e = grid.cells[cell]; e != kNoEntry; e = grid.entries[e].next) {
       if (++entries > grid.entriesUsed) return "a grid cell's chain does not end";
@@ -312,7 +436,11 @@ const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32
       return "a piece's grid slot does not name it";
     }
     const CellRange range = CellsOf(grid, *p);
-    listings += CellCount(range);
+    if (std::memcmp(&range, &p->cells, sizeof(range)) != 0) {
+      return "a piece's grid cells are not those it covers";
+    }
+    listings += std::uint64_t{range.lastColumn - range.firstColumn + 1u} *
+                (range.lastRow - range.firstRow + 1u);
     for (std::uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
       for (std::uint32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
         int times = 0;

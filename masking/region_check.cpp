@@ -1,4 +1,5 @@
-// The region's self-check, for the tests and the fuzz targets.
+// The region's self-check, for the tests, the fuzz targets and the checked
+// builds.
 #include <cstdint>
 
 #include "masking/layout_check.h"
@@ -7,7 +8,9 @@
 
 namespace masking {
 
-const char* MaskRegion::SelfCheck() const {
+const char* MaskRegion::SelfCheck() const { return Check(kBlockMemory); }
+
+const char* MaskRegion::Check(const ScratchMemory& memory) const {
   const MaskPiece& sentinel = *head_;
   if (sentinel.prev != nullptr || sentinel.x != 0 || sentinel.y != 0 || sentinel.width != 0 ||
       sentinel.height != 0) {
@@ -22,18 +25,19 @@ const char* MaskRegion::SelfCheck() const {
     if (++count > pieceCount_) return "the list holds more pieces than the region counts";
   }
   if (count != pieceCount_) return "the list holds fewer pieces than the region counts";
-  if (grid_.broken) return "the grid is broken";
-  if (grid_.live) {
-    if (const char* fault = GridFault(grid_, head_->next, pieceCount_)) return fault;
-  }
-  if (!InvariantApplies()) return nullptr;
+  if (!PageHasArea() || grown_) return nullptr;
   for (const MaskPiece* p = head_->next; p != nullptr; p = p->next) {
     if (p->width <= 0 || p->height <= 0) return "a piece has no area";
     if (p->x < 0 || p->y < 0 || RightOf(*p) > pageWidth_ || BottomOf(*p) > pageHeight_) {
       return "a piece lies off the page";
     }
   }
-  return LayoutFault(head_->next, pieceCount_, sawEmptyFrame_);
+  if (grid_.broken) return "the grid is broken";
+  if (grid_.live) {
+    if (const char* fault = GridFault(grid_, head_->next, pieceCount_)) return fault;
+  }
+  if (!LayoutApplies()) return nullptr;
+  return LayoutFault(head_->next, pieceCount_, sawEmptyFrame_, memory);
 }
 
 }  // namespace masking

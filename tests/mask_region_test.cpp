@@ -21,9 +21,9 @@ using Rects = std::vector<Rect>;
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 
-// The region walks its list below this many pieces and uses its grid from
-// there on; the table below runs both ways.
-constexpr std::uint32_t kWalk = masking::kGridFromPieces;
+// A region that walks its list for good, and one that uses its grid from the
+// start; the tables below run both ways.
+constexpr std::uint32_t kWalk = masking::kGridWhenItPays - 1;
 constexpr std::uint32_t kGrid = 0;
 
 struct RegionCase {
@@ -328,23 +328,41 @@ INSTANTIATE_TEST_SUITE_P(Region, GrowthBounds, ::testing::ValuesIn(kGrowthCases)
                          [](const auto& test) { return std::string(test.param.name); });
 
 TEST(Region, ShortageDuringCreationLeavesNothingBehind) {
-  for (long failing = 1; failing <= 3; ++failing) {
-    FailAllocationAfter(failing);
-    EXPECT_EQ(MaskRegion::Create(1000, 1000), nullptr) << "allocation " << failing;
-    EXPECT_EQ(LiveBlocks(), 0) << "allocation " << failing;
-  }
+  FailAllocationAfter(1);
+  EXPECT_EQ(MaskRegion::Create(1000, 1000), nullptr);
   FailAllocationAfter(0);
+  EXPECT_EQ(LiveBlocks(), 0);
 }
 
-TEST(Region, ShortageDuringASplitKeepsTheListWhole) {
-  // The worked example's split needs four new pieces; fail each in turn.
-  for (long failing = 1; failing <= 4; ++failing) {
-    MaskRegion* region = MaskRegion::Create(1000, 1000);
-    FailAllocationAfter(failing);
-    EXPECT_FALSE(region->Exclude(100, 100, 200, 200));
+// A shortage in the middle of a page leaves the list whole and the region
+// failed: it refuses every further frame and growth, whatever memory there is.
+TEST(Region, ShortageDuringASplitFailsTheRegionForGood) {
+  // Frames in a row across a band: each splits the band's remainder, so that
+  // the pieces outgrow the region's own and take slabs of memory.
+  const auto carve = [](MaskRegion& region) {
+    for (std::int32_t i = 0; i < 100; ++i) {
+      if (!region.Exclude(10 + 9 * i, 100, 5, 10)) return false;
+    }
+    return true;
+  };
+  FailAllocationAfter(0);
+  MaskRegion* region = MaskRegion::Create(1000, 1000, kWalk);
+  ASSERT_TRUE(carve(*region));
+  MaskRegion::Destroy(region);
+  const long requests = AllocationRequests();
+  ASSERT_GE(requests, 3) << "the region and two slabs of pieces";
+  for (long failing = 2; failing <= requests; ++failing) {
     FailAllocationAfter(0);
+    region = MaskRegion::Create(1000, 1000, kWalk);
+    FailAllocationAfter(failing - 1);
+    EXPECT_FALSE(carve(*region)) << "allocation " << failing;
+    FailAllocationAfter(0);
+    EXPECT_TRUE(region->Failed());
     EXPECT_EQ(RegionFault(*region), "");
-    EXPECT_EQ(Pieces(*region), (Rects{{0, 0, 1000, 1000}})) << "allocation " << failing;
+    const Rects carved = Pieces(*region);
+    EXPECT_FALSE(region->Exclude(0, 0, 1000, 500));
+    region->GrowSlivers(300);
+    EXPECT_EQ(Pieces(*region), carved) << "allocation " << failing;
     MaskRegion::Destroy(region);
     EXPECT_EQ(LiveBlocks(), 0);
   }

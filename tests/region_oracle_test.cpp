@@ -147,13 +147,13 @@ RegionScript RandomScript(std::mt19937& rng, int maxFrames) {
 
 TEST(RegionAgainstOracle, RandomPagesGiveTheSameListsStepByStep) {
   std::mt19937 rng(1208);
-  const std::uint32_t gridFroms[] = {0, 1, 8, masking::kGridFromPieces};
+  const std::uint32_t gridFroms[] = {0, 1, 8, masking::kGridWhenItPays};
   int usedGrid = 0;
   for (int trial = 0; trial < 1200; ++trial) {
     const RegionScript script = RandomScript(rng, 40);
     usedGrid += ExpectSameAsOracle(script, gridFroms[trial % 4], "trial", trial) ? 1 : 0;
   }
-  EXPECT_GT(usedGrid, 800);
+  EXPECT_GT(usedGrid, 700);
   EXPECT_EQ(LiveBlocks(), 0);
 }
 
@@ -166,9 +166,9 @@ TEST(RegionAgainstOracle, RuledPagesGiveTheSameLists) {
         const RegionScript script{kA4Width, kA4Height,
                                   RuledFrames(kA4Width, kA4Height, lines, thickness, ruling),
                                   kMinimumRectangleSize};
-        const bool manyPieces = (lines + 1) * (lines + 1) >= int{masking::kGridFromPieces};
-        EXPECT_EQ(ExpectSameAsOracle(script, masking::kGridFromPieces, "ruling", trial),
-                  manyPieces);
+        // From 64 pieces on; 5 lines leave only 36.
+        EXPECT_EQ(ExpectSameAsOracle(script, 64, "ruling", trial), lines > 5);
+        ExpectSameAsOracle(script, masking::kGridWhenItPays, "ruling", trial);
         ExpectSameAsOracle(script, 0, "ruling", trial);
         ++trial;
       }
@@ -285,23 +285,22 @@ TEST(RegionAgainstOracle, NegativeFramesAndPagesWithoutAreaGiveTheSameLists) {
     ExpectSameAsOracle(script, 0, "trial", trial);
   }
 
-  // The grid serves until the first frame of negative size and never after.
+  // A frame of negative size does not turn the grid off.
   masking::MaskRegion* region = masking::MaskRegion::Create(1000, 1000, 0);
   ASSERT_TRUE(region->Exclude(100, 100, 200, 200));
-  EXPECT_TRUE(region->UsesGrid());
   ASSERT_TRUE(region->Exclude(500, 500, -100, 100));
-  EXPECT_FALSE(region->UsesGrid());
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(region->Exclude(40 * i, 700, 20, 20));
-  EXPECT_FALSE(region->UsesGrid());
+  EXPECT_TRUE(region->UsesGrid());
   EXPECT_EQ(RegionFault(*region), "");
   masking::MaskRegion::Destroy(region);
 }
 
 // Fails each allocation of the engine's run in turn. An allocation of the
 // grid must change nothing: the run gives the oracle's result without
-// failures. Every other allocation is a piece's, and the engine makes them in
-// the oracle's order: the k-th such failure must give exactly what the oracle
-// gives when its own k-th allocation fails.
+// failures. Any other is the region's own or that of a slab of pieces, taken
+// when the region needs a piece that it has no room for: the run must then
+// give exactly what the oracle gives when its allocation for that piece
+// fails, later refusals of the engine answering to later ones of the oracle.
 void ExpectShortagesLikeTheOracle(const RegionScript& script, std::uint32_t gridFrom) {
   FailAllocationAfter(0);
   const RegionOutcome clean = RunOracle(script);
@@ -310,8 +309,9 @@ void ExpectShortagesLikeTheOracle(const RegionScript& script, std::uint32_t grid
   ASSERT_EQ(RunEngine(script, gridFrom, false).outcome, clean);
   const long engineRequests = AllocationRequests();
 
-  long next = 1;  // the oracle's allocation that the next refusal answers to
+  long next = 1;  // the first oracle allocation a refusal may answer to
   long fallbacks = 0;
+  long refusals = 0;
   for (long failing = 1; failing <= engineRequests; ++failing) {
     FailAllocationAfter(failing);
     const EngineRun run = RunEngine(script, gridFrom);
@@ -322,16 +322,16 @@ void ExpectShortagesLikeTheOracle(const RegionScript& script, std::uint32_t grid
       ++fallbacks;
       continue;
     }
-    ASSERT_LE(next, oracleRequests) << "allocation " << failing << " refused too often";
-    FailAllocationAfter(next);
-    const RegionOutcome expected = RunOracle(script);
-    FailAllocationAfter(0);
-    ASSERT_EQ(run.outcome, expected)
-        << "allocation " << failing << " of the engine against " << next << " of the oracle";
-    ++next;
+    bool matched = false;
+    for (; next <= oracleRequests && !matched; ++next) {
+      FailAllocationAfter(next);
+      matched = RunOracle(script) == run.outcome;
+      FailAllocationAfter(0);
+    }
+    ASSERT_TRUE(matched) << "allocation " << failing << " of the engine: " << run.outcome;
+    ++refusals;
   }
-  EXPECT_EQ(next, oracleRequests + 1) << "every allocation of the oracle has its counterpart";
-  EXPECT_EQ(fallbacks, engineRequests - oracleRequests);
+  EXPECT_GT(refusals, 0) << "the region's own allocations were among those failed";
   EXPECT_GT(fallbacks, 0) << "the grid's own allocations were among those failed";
 }
 
@@ -351,7 +351,7 @@ TEST(RegionAgainstOracle, EveryFailingAllocationFallsBackOrRefusesLikeTheOracle)
   ExpectShortagesLikeTheOracle(
       {21000, 29700, RuledFrames(21000, 29700, 16, 10, Ruling::kVerticalFirst),
        kMinimumRectangleSize},
-      masking::kGridFromPieces);
+      64);
 }
 
 // The page that used to freeze the host: too slow for the oracle, so its

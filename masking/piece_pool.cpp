@@ -1,0 +1,64 @@
+#include "masking/piece_pool.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "masking/memory.h"
+
+namespace masking {
+
+// A slab's header; its pieces follow it in the same block.
+struct PieceSlab {
+  PieceSlab* next;
+};
+static_assert(sizeof(PieceSlab) % alignof(MaskPiece) == 0, "pieces follow the header aligned");
+
+namespace {
+
+// Slabs double from the first to the largest, so that a page of few pieces
+// takes little memory and a page of very many takes few requests.
+constexpr std::uint32_t kFirstSlabPieces = 64;
+constexpr std::uint32_t kLargestSlabPieces = 4096;
+
+}  // namespace
+
+PiecePool PoolWith(MaskPiece* first, std::uint32_t count) {
+  return PiecePool{nullptr, nullptr, first, first + count, kFirstSlabPieces};
+}
+
+MaskPiece* TakePiece(PiecePool& pool) {
+  if (pool.spare != nullptr) {
+    MaskPiece* piece = pool.spare;
+    pool.spare = piece->next;
+    return piece;
+  }
+  if (pool.fresh == pool.freshEnd) {
+    const std::uint32_t count = pool.nextSlabPieces;
+    void* block = AllocateBlock(sizeof(PieceSlab) + std::size_t{count} * sizeof(MaskPiece));
+    if (block == nullptr) return nullptr;
+    auto* slab = new (block) PieceSlab{pool.slabs};
+    pool.slabs = slab;
+    pool.fresh = reinterpret_cast<MaskPiece*>(slab + 1);
+    pool.freshEnd = pool.fresh + count;
+    if (count < kLargestSlabPieces) pool.nextSlabPieces = 2 * count;
+  }
+  return pool.fresh++;
+}
+
+void GiveBack(PiecePool& pool, MaskPiece* piece) {
+  piece->next = pool.spare;
+  pool.spare = piece;
+}
+
+void ReleasePool(PiecePool& pool) {
+  PieceSlab* slab = pool.slabs;
+  while (slab != nullptr) {
+    PieceSlab* next = slab->next;
+    ReleaseBlock(slab);
+    slab = next;
+  }
+  pool = PiecePool{};
+}
+
+}  // namespace masking

@@ -1,0 +1,33 @@
+// Memory for a region's pieces: slabs from AllocateBlock, each carved into
+// many pieces, and a free list of the pieces given back. One request to
+// AllocateBlock serves many pieces, and a region is released slab by slab.
+#pragma once
+
+#include <cstdint>
+
+#include "masking/mask_piece.h"
+
+namespace masking {
+
+struct PieceSlab;
+
+// Pieces come from `fresh` up to `freshEnd`, the unused end of the newest
+// slab (at first the region's own few), or from `spare`, the pieces given
+// back, chained through `next`. A shortage is an ordinary result (null).
+struct PiecePool {
+  PieceSlab* slabs;  // newest first
+  MaskPiece* spare;
+  MaskPiece* fresh;
+  MaskPiece* freshEnd;
+  std::uint32_t nextSlabPieces;
+};
+
+// A pool that starts with the `count` pieces at `first`, which it does not own.
+PiecePool PoolWith(MaskPiece* first, std::uint32_t count);
+// A piece with undefined contents, or null when memory ran out.
+MaskPiece* TakePiece(PiecePool& pool);
+void GiveBack(PiecePool& pool, MaskPiece* piece);
+// Releases every slab; the pool's pieces must no longer be used.
+void ReleasePool(PiecePool& pool);
+
+}  // namespace masking
