@@ -24,7 +24,9 @@
 #                        with the console runner into demo-out/, with before/after pictures
 #   make check           the quick loop: test-native and test-sanitize
 #   make native          build build/native only; `make sanitize` likewise
-#   make bench           build/bench: every velumo_*bench* program it builds
+#   make bench           build/bench: every velumo_*bench* program it builds; with
+#                        BENCH_BEFORE=REV the region of git revision REV runs beside
+#                        this tree's in the region benchmark
 #   make dist            build/win-dist/velumo-<version>-win32.zip; signed with
 #                        SIGN_CERT=cert.pem SIGN_KEY=key.pem (see mk/release.mk)
 #   make windows-product | windows-clang | windows-testbuild   one Windows tree each
@@ -104,7 +106,15 @@ demo: deps-native native
 
 # --- benchmarks ------------------------------------------------------------
 
+# BENCH_BEFORE=REV (a git revision) adds the region of that revision to the
+# region benchmark's table, built into the same program.
+BENCH_BEFORE ?=
+BENCH_EARLIER := $(CURDIR)/build/bench-earlier
+
 bench-build: need-native need-bench build/bench/CMakeCache.txt
+	@if [ -n "$(BENCH_BEFORE)" ]; then bench/earlier_tree.sh "$(BENCH_BEFORE)" $(BENCH_EARLIER); \
+	  cmake --preset bench -DVELUMO_BENCH_BEFORE=$(BENCH_EARLIER) >/dev/null; \
+	else cmake --preset bench -DVELUMO_BENCH_BEFORE= >/dev/null; fi
 	cmake --build --preset bench -j $(JOBS)
 
 # Every benchmark program of the tree, named velumo_*bench*, in turn.

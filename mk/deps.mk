@@ -14,7 +14,8 @@
 # deps` (and so `make demo` and `make test`) checks too instead of installing.
 
 PACKAGES_native := g++ cmake make libgtest-dev nlohmann-json3-dev
-PACKAGES_bench := libbenchmark-dev
+# pixman: the region benchmark's yardstick.
+PACKAGES_bench := libbenchmark-dev libpixman-1-dev pkgconf
 PACKAGES_fuzz := clang-14 libclang-rt-14-dev libfuzzer-14-dev
 PACKAGES_memcheck := valgrind python3
 PACKAGES_lint := clang-14 clang-tidy clang-format cppcheck

@@ -1,0 +1,11 @@
+#!/bin/sh
+# Writes the masking/ folder of a git revision into a folder, for the region
+# benchmark's column of an earlier tree (make bench BENCH_BEFORE=REV).
+#   bench/earlier_tree.sh REV DIR
+set -eu
+revision=$1
+folder=$2
+rm -rf "$folder"
+mkdir -p "$folder"
+git archive "$revision" masking | tar -x -C "$folder"
+echo "bench: the earlier region is that of $(git rev-parse --short "$revision") ($revision)"

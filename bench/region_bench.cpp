@@ -1,0 +1,200 @@
+// The region side by side with pixman (and, when configured with one, with
+// the region of an earlier tree) on the same pages, in one run: each page's
+// full work by each, interleaved round by round, the best round of each, and
+// their ratios against the bounds the region is held to. Then how the
+// region's time grows with the pieces it makes on the layouts that have been
+// hardest for it, as fitted exponents, and its memory on the ruled page.
+//
+// Exits with 1 when the region and pixman leave different areas of a page
+// uncovered; a ratio beyond its bound is marked, not fatal, since timings on
+// a shared machine vary.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench/bench_pages.h"
+#include "bench/region_engines.h"
+
+namespace {
+
+using bench::Frame;
+using Clock = std::chrono::steady_clock;
+using Run = std::int64_t (*)(const std::vector<Frame>&);
+
+volatile std::int64_t sink = 0;
+
+// Microseconds per run over enough runs to take about `span` milliseconds.
+double TimeRuns(Run run, const std::vector<Frame>& frames, int runs) {
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < runs; ++i) sink = sink + run(frames);
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / runs;
+}
+
+int RunsFor(Run run, const std::vector<Frame>& frames, double spanMicroseconds) {
+  const double once = TimeRuns(run, frames, 1);
+  return std::max(1, static_cast<int>(spanMicroseconds / std::max(once, 0.01)));
+}
+
+// The best of `rounds` rounds for each run, the runs taking turns in every
+// round so that a busy moment of the machine falls on all of them alike.
+std::vector<double> BestOfRounds(const std::vector<Run>& runs, const std::vector<Frame>& frames,
+                                 int rounds, double spanMicroseconds) {
+  std::vector<int> counts;
+  for (Run run : runs) counts.push_back(RunsFor(run, frames, spanMicroseconds));
+  std::vector<double> best(runs.size(), 1e300);
+  for (int round = 0; round < rounds; ++round) {
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      best[i] = std::min(best[i], TimeRuns(runs[i], frames, counts[i]));
+    }
+  }
+  return best;
+}
+
+std::string Micro(double us) {
+  char text[32];
+  if (us >= 10000) {
+    std::snprintf(text, sizeof text, "%.1f ms", us / 1000);
+  } else if (us >= 100) {
+    std::snprintf(text, sizeof text, "%.0f µs", us);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f µs", us);
+  }
+  return text;
+}
+
+std::string Ratio(double ratio, double bound) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f%s", ratio, ratio > bound ? " (over)" : "");
+  return text;
+}
+
+bool CompareAreas(const bench::Page& page) {
+  const bench::Carved ours = bench::current::Carve(page.frames);
+  const bench::Carved theirs = bench::PixmanCarved(page.frames);
+  if (ours.area == theirs.area) return true;
+  std::printf("AREA DIFFERS on %s: region %lld, pixman %lld\n", page.name.c_str(),
+              static_cast<long long>(ours.area), static_cast<long long>(theirs.area));
+  return false;
+}
+
+bool PrintRatioTable() {
+  const bool withEarlier = bench::earlier::Available();
+  std::printf("\n| page | frames | pieces | region |%s pixman each | pixman batch | "
+              "region / each (bound) | region / batch (bound) |%s\n",
+              withEarlier ? " earlier region |" : "",
+              withEarlier ? " earlier / each | earlier / batch |" : "");
+  std::printf("|---|---|---|---|%s---|---|---|---|%s\n", withEarlier ? "---|" : "",
+              withEarlier ? "---|---|" : "");
+  bool areasAgree = true;
+  for (const bench::Page& page : bench::NamedPages()) {
+    areasAgree = CompareAreas(page) && areasAgree;
+    std::vector<Run> runs{bench::current::FullWork, bench::PixmanEach, bench::PixmanBatch};
+    if (withEarlier) runs.push_back(bench::earlier::FullWork);
+    const std::vector<double> t = BestOfRounds(runs, page.frames, 5, 20000);
+    const double region = t[0];
+    const double each = t[1];
+    const double batch = t[2];
+    std::string earlier;
+    std::string earlierRatios;
+    if (withEarlier) {
+      earlier = " " + Micro(t[3]) + " |";
+      earlierRatios = " " + Ratio(t[3] / each, page.bounds.each) + " | " +
+                      Ratio(t[3] / batch, page.bounds.batch) + " |";
+    }
+    std::printf("| %s | %zu | %lld | %s |%s %s | %s | %s (%.0f) | %s (%.0f) |%s\n",
+                page.name.c_str(), page.frames.size(),
+                static_cast<long long>(bench::current::Carve(page.frames).pieces),
+                Micro(region).c_str(), earlier.c_str(), Micro(each).c_str(),
+                Micro(batch).c_str(), Ratio(region / each, page.bounds.each).c_str(),
+                page.bounds.each, Ratio(region / batch, page.bounds.batch).c_str(),
+                page.bounds.batch, earlierRatios.c_str());
+    std::fflush(stdout);
+  }
+  return areasAgree;
+}
+
+// The slope of log(time) over log(pieces): time grows as pieces^slope.
+double FittedExponent(const std::vector<double>& pieces, const std::vector<double>& times) {
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  const double n = static_cast<double>(pieces.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const double x = std::log(pieces[i]);
+    const double y = std::log(times[i]);
+    sx += x;
+    sy += y;
+    sxx += x * x;
+    sxy += x * y;
+  }
+  return (n * sxy - sx * sy) / (n * sxx - sx * sx);
+}
+
+struct Layout {
+  const char* name;
+  std::vector<Frame> (*frames)(int count);
+  std::vector<int> counts;
+};
+
+std::vector<Frame> RuledWith(int count) { return bench::Ruled(count / 2); }
+// Frames of 20 to 200 units, which leave pieces on the page at every count.
+std::vector<Frame> TinyWith(int count) { return bench::RandomFrames(count, 42, 20, 200); }
+
+void PrintExponents() {
+  // Ruled pages make (frames / 2 + 1)^2 pieces: 800 frames already make
+  // 160,801, so that series stops there.
+  const Layout layouts[] = {
+      {"packed", bench::Packed, {100, 300, 1000, 3000, 10000, 20000}},
+      {"staircase", bench::Staircase, {100, 300, 1000, 3000, 10000, 20000}},
+      {"random, 20 to 200 units", TinyWith, {100, 300, 1000, 3000, 10000, 20000}},
+      {"ruled", RuledWith, {20, 50, 100, 200, 400, 800}},
+  };
+  std::printf("\n| layout | frames | pieces | region | fitted exponent (bound 1.2) |\n");
+  std::printf("|---|---|---|---|---|\n");
+  for (const Layout& layout : layouts) {
+    std::vector<double> pieces;
+    std::vector<double> times;
+    std::string row;
+    for (const int count : layout.counts) {
+      const std::vector<Frame> frames = layout.frames(count);
+      pieces.push_back(static_cast<double>(bench::current::Carve(frames).pieces));
+      times.push_back(BestOfRounds({bench::current::FullWork}, frames, 3, 20000)[0]);
+    }
+    const double exponent = FittedExponent(pieces, times);
+    std::printf("| %s | %d to %d | %.0f to %.0f | %s to %s | %.2f%s |\n", layout.name,
+                layout.counts.front(), layout.counts.back(), pieces.front(), pieces.back(),
+                Micro(times.front()).c_str(), Micro(times.back()).c_str(), exponent,
+                exponent > 1.2 ? " (over)" : "");
+    std::fflush(stdout);
+  }
+}
+
+void PrintMemory() {
+  const std::vector<Frame> frames = bench::Ruled(400);
+  const bench::MemoryUse now = bench::current::Memory(frames);
+  std::printf("\nMemory on the ruled page (400 + 400), the most held at once: region %.1f MiB in "
+              "%zu requests",
+              static_cast<double>(now.peakBytes) / (1 << 20), now.requests);
+  if (bench::earlier::Available()) {
+    const bench::MemoryUse before = bench::earlier::Memory(frames);
+    std::printf("; earlier region %.1f MiB in %zu requests; ratio %.2f (bound 1.5)",
+                static_cast<double>(before.peakBytes) / (1 << 20), before.requests,
+                static_cast<double>(now.peakBytes) / static_cast<double>(before.peakBytes));
+  }
+  std::printf(" (bytes asked for; malloc adds its own per request)\n");
+}
+
+}  // namespace
+
+int main() {
+  std::printf("One page's full region work (create, carve, grow, read, free) against pixman's "
+              "pixman_region32, best of 5 interleaved rounds.\n");
+  const bool areasAgree = PrintRatioTable();
+  PrintExponents();
+  PrintMemory();
+  if (!areasAgree) return 1;
+  std::printf("\nThe region and pixman leave the same area of every page uncovered.\n");
+  return 0;
+}
