@@ -62,7 +62,7 @@ Carved PixmanCarved(const std::vector<Frame>& frames) {
   CarveEach(region, frames);
   int count = 0;
   const pixman_box32_t* boxes = pixman_region32_rectangles(&region, &count);
-  Carved carved{count, 0};
+  Carved carved{count, 0, -1};
   for (int i = 0; i < count; ++i) {
     carved.area += std::int64_t{boxes[i].x2 - boxes[i].x1} * (boxes[i].y2 - boxes[i].y1);
   }

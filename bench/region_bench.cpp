@@ -117,7 +117,7 @@ bool PrintRatioTable() {
   return areasAgree;
 }
 
-// The slope of log(time) over log(pieces): time grows as pieces^slope.
+// The slope of log(time) over log(pieces made): time grows as pieces^slope.
 double FittedExponent(const std::vector<double>& pieces, const std::vector<double>& times) {
   double sx = 0, sy = 0, sxx = 0, sxy = 0;
   const double n = static_cast<double>(pieces.size());
@@ -151,7 +151,7 @@ void PrintExponents() {
       {"random, 20 to 200 units", TinyWith, {100, 300, 1000, 3000, 10000, 20000}},
       {"ruled", RuledWith, {20, 50, 100, 200, 400, 800}},
   };
-  std::printf("\n| layout | frames | pieces | region | fitted exponent (bound 1.2) |\n");
+  std::printf("\n| layout | frames | pieces made | region | fitted exponent (bound 1.2) |\n");
   std::printf("|---|---|---|---|---|\n");
   for (const Layout& layout : layouts) {
     std::vector<double> pieces;
@@ -159,7 +159,7 @@ void PrintExponents() {
     std::string row;
     for (const int count : layout.counts) {
       const std::vector<Frame> frames = layout.frames(count);
-      pieces.push_back(static_cast<double>(bench::current::Carve(frames).pieces));
+      pieces.push_back(static_cast<double>(bench::current::Carve(frames).made));
       times.push_back(BestOfRounds({bench::current::FullWork}, frames, 3, 20000)[0]);
     }
     const double exponent = FittedExponent(pieces, times);

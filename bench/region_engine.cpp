@@ -34,17 +34,20 @@ std::int64_t FullWork(const std::vector<Frame>& frames) {
 }
 
 Carved Carve(const std::vector<Frame>& frames) {
-  Carved carved{-1, -1};
+  Carved carved{-1, -1, -1};
   masking::MaskRegion* region = masking::MaskRegion::Create(kPageWidth, kPageHeight);
   if (region == nullptr) return carved;
   bool ok = true;
   for (const Frame& f : frames) ok = ok && region->Exclude(f.x, f.y, f.width, f.height);
   if (ok) {
-    carved = Carved{0, 0};
+    carved = Carved{0, 0, -1};
     for (const masking::MaskPiece* p = region->First(); p != nullptr; p = p->next) {
       ++carved.pieces;
       carved.area += std::int64_t{p->width} * p->height;
     }
+#ifndef VELUMO_BENCH_EARLIER_ENGINE
+    carved.made = static_cast<std::int64_t>(region->PiecesMade());
+#endif
   }
   masking::MaskRegion::Destroy(region);
   return carved;

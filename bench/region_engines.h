@@ -10,10 +10,12 @@
 
 namespace bench {
 
-// The pieces and the area of the page left after carving.
+// The pieces and the area of the page left after carving, and (by this
+// tree's region only) the pieces made on the way.
 struct Carved {
   std::int64_t pieces;
   std::int64_t area;
+  std::int64_t made;
 };
 
 // The most memory a region's allocations held at once during a run, and the

@@ -163,6 +163,9 @@ void PutInListOrder(MaskPiece** pieces, std::uint32_t count) {
   }
 }
 
+// A walk of growth costs that much less per piece than one of Exclude.
+constexpr std::uint64_t kGrowthWalkShare = 3;
+
 // Regions up to this size are checked after every step of a checked build.
 constexpr std::uint32_t kAuditEveryStepUpTo = 2048;
 
@@ -397,8 +400,9 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
     }
     if (p->height < minimum) ++low;
   }
-  // Each low piece still to grow would walk half the list on average.
-  walked_ += std::uint64_t{low} * pieceCount_ / 2;
+  // Each low piece still to grow would walk half the list on average; a grid
+  // built now serves only this pass, so it must save more.
+  walked_ += std::uint64_t{low} * pieceCount_ / 2 / kGrowthWalkShare;
   FitGrid();
   // Low pieces grow into the first piece directly below or above them that
   // spans all of their columns, which is already covered.
@@ -421,7 +425,7 @@ bool MaskRegion::GridPays() const {
   if (gridFromPieces_ != kGridWhenItPays) return pieceCount_ >= gridFromPieces_;
   // Building a grid costs about as much as walking the list this many times:
   // the list is walked until it has cost that much, then the grid is built.
-  constexpr std::uint64_t kWalksPerBuild = 48;
+  constexpr std::uint64_t kWalksPerBuild = 16;
   return pieceCount_ >= kGridFromPieces && walked_ >= kWalksPerBuild * pieceCount_;
 }
 
@@ -435,7 +439,11 @@ void MaskRegion::FitGrid() {
       walked_ = 0;
       return;
     }
-    const bool outgrown = pieceCount_ / 2 > grid_.builtFor;
+    // A grid is built afresh for four times the pieces it was built for,
+    // when lookups waste more than building it would cost (the pieces crowd
+    // where it has few cells), or to give back the memory of a region that
+    // has lost most of its pieces.
+    const bool outgrown = pieceCount_ / 4 > grid_.builtFor;
     const bool shrunk = pieceCount_ < grid_.builtFor / 4;
     if (!outgrown && !shrunk && !GridWorn(grid_, pieceCount_)) return;
     ReleaseGrid(grid_);

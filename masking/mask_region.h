@@ -101,6 +101,10 @@ struct MaskRegion {
   // Whether lookups currently go through the grid.
   bool UsesGrid() const { return grid_.live; }
 
+  // How many pieces the region has made, the page's first one included: the
+  // measure of the work its frames asked for.
+  std::uint64_t PiecesMade() const { return lastStamp_; }
+
  private:
   // Tests that damage a region on purpose to see its self-check report it.
   friend struct MaskRegionProbe;

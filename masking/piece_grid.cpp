@@ -115,7 +115,7 @@ constexpr CellRange kNoCells{1, 0, 1, 0};
 // quantiles of the `n` sorted edges, the rest at even steps; equal ones merge.
 std::uint32_t PickCuts(const Wide* sorted, std::uint32_t n, Wide extent, std::uint32_t spans,
                        Wide* cuts) {
-  const std::uint32_t even = spans / 4 + 1;
+  const std::uint32_t even = spans / 2 + 1;
   const std::uint32_t quantile = spans + 1 - even;
   std::uint32_t made = 0;
   std::uint32_t q = 1;
@@ -325,7 +325,7 @@ void ReleaseGrid(PieceGrid& grid) {
 bool GridWorn(const PieceGrid& grid, std::uint32_t pieceCount) {
   const std::uint64_t size = std::uint64_t{grid.entriesUsed} + pieceCount +
                              std::uint64_t{grid.columns.spans} * grid.rows.spans;
-  return grid.stepped > 4 * grid.served + kWorn * size;
+  return grid.stepped > 2 * grid.served + kWorn * size;
 }
 
 void AddToGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells) {
@@ -391,6 +391,7 @@ std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bot
   std::uint32_t count = 0;
   for (std::uint32_t row = box.firstRow; row <= box.lastRow; ++row) {
     for (std::uint32_t column = box.firstColumn; column <= box.lastColumn; ++column) {
+      ++grid.stepped;
       for (std::uint32_t entry = grid.cells[CellIndex(grid, column, row)]; entry != kNoEntry;
            entry = grid.entries[entry].next) {
         ++grid.stepped;

@@ -14,15 +14,6 @@ struct PieceSlab {
 };
 static_assert(sizeof(PieceSlab) % alignof(MaskPiece) == 0, "pieces follow the header aligned");
 
-namespace {
-
-// Slabs double from the first to the largest, so that a page of few pieces
-// takes little memory and a page of very many takes few requests.
-constexpr std::uint32_t kFirstSlabPieces = 64;
-constexpr std::uint32_t kLargestSlabPieces = 4096;
-
-}  // namespace
-
 PiecePool PoolWith(MaskPiece* first, std::uint32_t count) {
   return PiecePool{nullptr, nullptr, first, first + count, kFirstSlabPieces};
 }

@@ -11,6 +11,11 @@ namespace masking {
 
 struct PieceSlab;
 
+// Slabs double from the first to the largest, so that a page of few pieces
+// takes little memory and a page of very many takes few requests.
+constexpr std::uint32_t kFirstSlabPieces = 64;
+constexpr std::uint32_t kLargestSlabPieces = 4096;
+
 // Pieces come from `fresh` up to `freshEnd`, the unused end of the newest
 // slab (at first the region's own few), or from `spare`, the pieces given
 // back, chained through `next`. A shortage is an ordinary result (null).

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -104,6 +105,55 @@ TEST(LayoutCheck, AgreesWithAComparisonOfEveryPair) {
   }
   EXPECT_GT(overlaps, 150);
   EXPECT_GT(sideBySide, 150);
+}
+
+// Cuts the box into pieces that tile it, by random straight cuts.
+void Tile(std::mt19937& rng, const Rect& box, int depth, Rects& pieces) {
+  const bool across = box.width >= box.height;
+  const std::int32_t extent = across ? box.width : box.height;
+  if (depth == 0 || extent < 2 || rng() % 5 == 0) {
+    pieces.push_back(box);
+    return;
+  }
+  const auto cut = static_cast<std::int32_t>(1 + rng() % static_cast<std::uint32_t>(extent - 1));
+  if (across) {
+    Tile(rng, {box.x, box.y, cut, box.height}, depth - 1, pieces);
+    Tile(rng, {box.x + cut, box.y, box.width - cut, box.height}, depth - 1, pieces);
+  } else {
+    Tile(rng, {box.x, box.y, box.width, cut}, depth - 1, pieces);
+    Tile(rng, {box.x, box.y + cut, box.width, box.height - cut}, depth - 1, pieces);
+  }
+}
+
+// Many pieces in many bands, so that the sweep's cover tree is deep: tilings
+// with holes, one piece moved at times onto its neighbours.
+TEST(LayoutCheck, FindsTheOneOverlapAmongManyPieces) {
+  std::mt19937 rng(13);
+  int overlaps = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    Rects rects;
+    Tile(rng, {0, 0, 64, 64}, 8, rects);
+    std::shuffle(rects.begin(), rects.end(), rng);
+    rects.resize(rects.size() - rects.size() / 4);
+    if (trial % 2 == 1) {
+      Rect& moved = rects[rng() % rects.size()];
+      moved.x += static_cast<std::int32_t>(rng() % 7) - 3;
+      moved.y += static_cast<std::int32_t>(rng() % 7) - 3;
+    }
+    bool overlap = false;
+    for (std::size_t i = 0; i < rects.size(); ++i) {
+      for (std::size_t j = i + 1; j < rects.size(); ++j) {
+        const Rect& a = rects[i];
+        const Rect& b = rects[j];
+        overlap = overlap || (a.x < b.x + b.width && b.x < a.x + a.width &&
+                              a.y < b.y + b.height && b.y < a.y + a.height);
+      }
+    }
+    ASSERT_EQ(Fault(rects, true), overlap ? kOverlap : "") << "trial " << trial;
+    overlaps += overlap ? 1 : 0;
+  }
+  EXPECT_GT(overlaps, 100);
+  EXPECT_LT(overlaps, 300);
 }
 
 TEST(LayoutCheck, SaysSoWhenItHasNoMemory) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hostsim/hostsim.h"
+#include "masking/keep_frame.h"
 #include "masking/mask_region.h"
 #include "tests/support/documents.h"
 #include "tests/support/failing_memory.h"
@@ -313,6 +314,16 @@ TEST_F(MaskDocumentTest, KeepFramesAreRectanglesWithBorderOneAndFillNotOne) {
             kept)
       << "all but the three keep-frames stay, in order, before the masks";
   EXPECT_EQ(CallsOf(kOrdinalRemoveAnnotation).size(), 3u);
+}
+
+// The pictures and the tests tell masks from other rectangles by this rule:
+// borderless only, not "anything but bordered".
+TEST(KeepFrameRule, OnlyBorderlessRectanglesAreMasks) {
+  EXPECT_TRUE(masking::IsMask(kRectangleAnnotation, 0));
+  for (const std::int32_t border : {1, 2, -1}) {
+    EXPECT_FALSE(masking::IsMask(kRectangleAnnotation, border)) << "border style " << border;
+  }
+  EXPECT_FALSE(masking::IsMask(testdoc::kTextNote, 0));
 }
 
 TEST_F(MaskDocumentTest, FilledRectangleIsNeitherCarvedNorRemoved) {

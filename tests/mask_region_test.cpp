@@ -13,6 +13,19 @@
 #include "tests/support/failing_memory.h"
 #include "tests/support/region_helpers.h"
 
+// Reaches into a region to damage it on purpose, so that each of its
+// self-check's findings is seen at least once.
+namespace masking {
+struct MaskRegionProbe {
+  static MaskPiece& Piece(MaskRegion& region, int index) {
+    MaskPiece* piece = region.head_->next;
+    for (int i = 0; i < index; ++i) piece = piece->next;
+    return *piece;
+  }
+  static PieceGrid& Grid(MaskRegion& region) { return region.grid_; }
+};
+}  // namespace masking
+
 namespace {
 
 using masking::MaskRegion;
@@ -314,6 +327,9 @@ const GrowthCase kGrowthCases[] = {
      {{-(kMax - 900), 100, kMax - 895, kMax},
       {-(kMax - 900), 150, kMax - 890, kMax - 50},
       {-(kMax - 900), -(kMax - 900), kMax - 890, kMax - 800}}},
+    // On a page of negative height a growth may end on the smallest value.
+    {"GrowthEndingOnTheSmallestValue", 1000, kMin + 1, {}, -1, {{0, 1, 1000, kMin}}},
+    {"GrowthOnePastTheSmallestValue", 1000, kMin, {}, -1, {{0, 0, 1000, kMin}}},
     {"GrowthIntoANeighbourOnePastTheLargestValue",
      10,
      1000,
@@ -447,5 +463,80 @@ TEST(RegionProperties, GrowthLeavesTheCoveredPartOfThePageUnchanged) {
     MaskRegion::Destroy(region);
   }
 }
+
+// ---- the self-check sees every kind of damage -----------------------------
+
+using masking::MaskPiece;
+using masking::MaskRegionProbe;
+
+// A region of a few pieces, through the grid or by walking, damaged by
+// `damage`; what its self-check then says.
+template <typename Damage>
+std::string FaultAfter(std::uint32_t gridFrom, Damage damage) {
+  MaskRegion* region = MaskRegion::Create(1000, 1000, gridFrom);
+  EXPECT_TRUE(region->Exclude(100, 100, 200, 200));
+  EXPECT_TRUE(region->Exclude(500, 500, 200, 200));
+  EXPECT_EQ(RegionFault(*region), "");
+  damage(*region);
+  const std::string fault = RegionFault(*region);
+  MaskRegion::Destroy(region);
+  return fault;
+}
+
+TEST(RegionSelfCheck, ReportsEachKindOfDamage) {
+  EXPECT_EQ(FaultAfter(kWalk,
+                       [](MaskRegion& r) {
+                         MaskRegionProbe::Piece(r, 1).stamp = MaskRegionProbe::Piece(r, 0).stamp;
+                       }),
+            "the stamps do not fall from the front of the list to its back");
+  EXPECT_EQ(FaultAfter(kWalk, [](MaskRegion& r) { MaskRegionProbe::Piece(r, 2).height = 0; }),
+            "a piece has no area");
+  EXPECT_EQ(FaultAfter(kWalk,
+                       [](MaskRegion& r) {
+                         MaskPiece& p = MaskRegionProbe::Piece(r, 1);
+                         const MaskPiece& q = MaskRegionProbe::Piece(r, 0);
+                         p.x = q.x;
+                         p.y = q.y;
+                         p.width = q.width;
+                         p.height = q.height;
+                       }),
+            "two pieces overlap");
+  // Taken out of the chain of its first cell.
+  EXPECT_EQ(FaultAfter(kGrid,
+                       [](MaskRegion& r) {
+                         masking::PieceGrid& grid = MaskRegionProbe::Grid(r);
+                         const MaskPiece& p = MaskRegionProbe::Piece(r, 0);
+                         std::uint32_t* link = &grid.cells[p.cells.firstRow * grid.columns.spans +
+                                                           p.cells.firstColumn];
+                         while (grid.entries[*link].slot != p.slot) link = &grid.entries[*link].next;
+                         *link = grid.entries[*link].next;
+                       }),
+            "a piece is not listed exactly once in one of its grid cells");
+  // Listed once more, in a cell it does not cover, under a slot of its own.
+  EXPECT_EQ(FaultAfter(kGrid,
+                       [](MaskRegion& r) {
+                         masking::PieceGrid& grid = MaskRegionProbe::Grid(r);
+                         MaskPiece stray{};
+                         masking::AddToGrid(grid, stray, MaskRegionProbe::Piece(r, 1).cells);
+                         grid.slots[stray.slot].piece = &MaskRegionProbe::Piece(r, 0);
+                       }),
+            "a grid cell lists a piece that does not overlap it");
+}
+
+#ifdef VELUMO_REGION_CHECKS
+// Builds that check after every step stop at the first step after the
+// damage, growth included.
+TEST(RegionSelfCheckDeathTest, ACheckedBuildStopsAtTheStepAfterDamage) {
+  const auto damaged = [] {
+    MaskRegion* region = MaskRegion::Create(1000, 1000);
+    EXPECT_TRUE(region->Exclude(100, 100, 200, 200));
+    MaskRegionProbe::Piece(*region, 1).stamp = MaskRegionProbe::Piece(*region, 0).stamp;
+    return region;
+  };
+  EXPECT_DEATH(static_cast<void>(damaged()->Exclude(600, 600, 10, 10)),
+               "mask region: the stamps do not fall");
+  EXPECT_DEATH(damaged()->GrowSlivers(300), "mask region: the stamps do not fall");
+}
+#endif
 
 }  // namespace

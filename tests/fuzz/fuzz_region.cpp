@@ -5,7 +5,8 @@
 // Input (little-endian, see tests/fuzz/fuzz_input.h):
 //   byte    flags: bit 0 an allocation fails, bit 1 an arbitrary growth
 //           minimum, bit 2 the region walks its list below a chosen number
-//           of pieces (otherwise it uses its grid from the start)
+//           of pieces, or (255) until its grid pays as in the product
+//           (otherwise it uses its grid from the start)
 //   int32   page width, int32 page height
 //   byte    (bit 0) which allocation fails, 1-based
 //   int32   (bit 1) the growth minimum; otherwise the one the document pass uses
@@ -16,20 +17,23 @@
 // and the region's self-check finds nothing wrong. Memory running out at an
 // allocation of the grid changes nothing; at an allocation of a piece it
 // makes Create return null, or Exclude return false with exactly the list
-// the oracle leaves when its allocation for the same frame fails. On a page
+// the oracle leaves when its allocation for the same frame fails, and the
+// region then refuses every further frame and growth. On a page
 // of positive size carved by frames of non-negative size the pieces cover
 // exactly the page minus the frames (after a refusal: minus the earlier
 // frames and perhaps parts of the refused one). Growth keeps the number of
 // pieces and, on such a page, shrinks none and changes nothing of what the
-// page has covered. The live allocations are the region's record, sentinel
-// and pieces, and the grid's few blocks while it is in use; none after
+// page has covered. The live allocations are the region's record, the slabs
+// of its pieces and the grid's few blocks while it is in use; none after
 // Destroy.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "hostapi/host_api.h"
 #include "masking/mask_region.h"
+#include "masking/piece_pool.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/coverage_grid.h"
@@ -46,17 +50,17 @@ using coverage::CoverageGrid;
 using masking::MaskRegion;
 
 constexpr std::size_t kMaxFrames = 12;
-// The grid's cell table, slots, entries and found pieces.
+// The grid's cells, slots, entries and found pieces.
 constexpr long kGridBlocks = 4;
 
-void CheckRegion(const MaskRegion& region) {
+// The region's record, and a slab for at most each kFirstSlabPieces pieces
+// it has held at once (and the four a split takes before it lets one go).
+void CheckRegion(const MaskRegion& region, std::size_t& mostPieces) {
   FUZZ_CHECK(RegionFault(region).empty());
-  const long own = 2 + static_cast<long>(Pieces(region).size());
-  if (region.UsesGrid()) {
-    FUZZ_CHECK(LiveBlocks() > own && LiveBlocks() <= own + kGridBlocks);
-  } else {
-    FUZZ_CHECK(LiveBlocks() == own);
-  }
+  mostPieces = std::max(mostPieces, Pieces(region).size());
+  const long own = 1 + static_cast<long>((mostPieces + 4) / masking::kFirstSlabPieces) + 1;
+  FUZZ_CHECK(LiveBlocks() >= 1);
+  FUZZ_CHECK(LiveBlocks() <= own + (region.UsesGrid() ? kGridBlocks : 0));
 }
 
 // Every cell of the page inside one of `frames` is covered by no piece; every
@@ -157,7 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   script.height = input.Int32();
   const long failAt = (flags & 1) != 0 ? 1 + long{input.Byte()} : 0;
   script.minimum = (flags & 2) != 0 ? input.Int32() : kMinimumRectangleSize;
-  const std::uint32_t gridFrom = (flags & 4) != 0 ? input.Byte() : 0;
+  std::uint32_t gridFrom = (flags & 4) != 0 ? input.Byte() : 0;
+  if (gridFrom == 255) gridFrom = masking::kGridWhenItPays;
   while (!input.Empty() && script.frames.size() < kMaxFrames) {
     const std::int32_t x = input.Int32();
     const std::int32_t y = input.Int32();
@@ -180,7 +185,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   FUZZ_CHECK((Pieces(*region) == std::vector<Rect>{{0, 0, script.width, script.height}}));
-  CheckRegion(*region);
+  std::size_t mostPieces = 0;
+  CheckRegion(*region, mostPieces);
 
   RegionOutcome outcome;
   outcome.created = true;
@@ -193,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<Rect> pieces = Pieces(*region);
     outcome.excluded.push_back(excluded);
     outcome.steps.push_back(pieces);
-    CheckRegion(*region);
+    CheckRegion(*region, mostPieces);
     allNonNegative = allNonNegative && frame.width >= 0 && frame.height >= 0;
     if (!excluded) {
       // Only the failing allocation can make Exclude give up, and then the
@@ -202,6 +208,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (pageHasArea && allNonNegative) {
         CheckPartlyCarved(pieces, carved, frame, script.width, script.height);
       }
+      // Failed for good: no further frame or growth changes anything.
+      FailAllocationAfter(0);
+      FUZZ_CHECK(region->Failed());
+      FUZZ_CHECK(!region->Exclude(frame.x, frame.y, frame.width, frame.height));
+      region->GrowSlivers(script.minimum);
+      FUZZ_CHECK(Pieces(*region) == pieces);
       refused = true;
       break;
     }
@@ -215,7 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!refused) {
     region->GrowSlivers(script.minimum);
-    CheckRegion(*region);
+    CheckRegion(*region, mostPieces);
     const std::vector<Rect> after = Pieces(*region);
     FUZZ_CHECK(after == clean.steps.back());
     CheckGrowth(before, after, script.width, script.height, pageHasArea);
