@@ -140,7 +140,7 @@ TEST_F(SaveTest, FailingPassNeverLeavesATemporaryFile) {
   const std::vector<int> baseline = Ordinals();
   const long allocations = AllocationRequests();
   ASSERT_GT(baseline.size(), 40u);
-  ASSERT_GE(allocations, 10);
+  ASSERT_GE(allocations, 3) << "a region for each page";
 
   const auto run = [&](const Json& document, long failingAllocation) {
     const std::string before = document.dump(2);
