@@ -78,8 +78,8 @@ inline std::vector<Frame> Staircase(int count) {
   std::vector<Frame> frames;
   for (int i = 0; i < count; ++i) {
     frames.push_back({static_cast<std::int32_t>(std::int64_t{i} * (kPageWidth - 300) / count),
-                      static_cast<std::int32_t>(std::int64_t{i} * (kPageHeight - 300) / count),
-                      300, 300});
+                      static_cast<std::int32_t>(std::int64_t{i} * (kPageHeight - 300) / count), 300,
+                      300});
   }
   return frames;
 }

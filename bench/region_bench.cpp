@@ -83,10 +83,11 @@ bool CompareAreas(const bench::Page& page) {
 
 bool PrintRatioTable() {
   const bool withEarlier = bench::earlier::Available();
-  std::printf("\n| page | frames | pieces | region |%s pixman each | pixman batch | "
-              "region / each (bound) | region / batch (bound) |%s\n",
-              withEarlier ? " earlier region |" : "",
-              withEarlier ? " earlier / each | earlier / batch |" : "");
+  std::printf(
+      "\n| page | frames | pieces | region |%s pixman each | pixman batch | "
+      "region / each (bound) | region / batch (bound) |%s\n",
+      withEarlier ? " earlier region |" : "",
+      withEarlier ? " earlier / each | earlier / batch |" : "");
   std::printf("|---|---|---|---|%s---|---|---|---|%s\n", withEarlier ? "---|" : "",
               withEarlier ? "---|---|" : "");
   bool areasAgree = true;
@@ -105,13 +106,12 @@ bool PrintRatioTable() {
       earlierRatios = " " + Ratio(t[3] / each, page.bounds.each) + " | " +
                       Ratio(t[3] / batch, page.bounds.batch) + " |";
     }
-    std::printf("| %s | %zu | %lld | %s |%s %s | %s | %s (%.0f) | %s (%.0f) |%s\n",
-                page.name.c_str(), page.frames.size(),
-                static_cast<long long>(bench::current::Carve(page.frames).pieces),
-                Micro(region).c_str(), earlier.c_str(), Micro(each).c_str(),
-                Micro(batch).c_str(), Ratio(region / each, page.bounds.each).c_str(),
-                page.bounds.each, Ratio(region / batch, page.bounds.batch).c_str(),
-                page.bounds.batch, earlierRatios.c_str());
+    std::printf(
+        "| %s | %zu | %lld | %s |%s %s | %s | %s (%.0f) | %s (%.0f) |%s\n", page.name.c_str(),
+        page.frames.size(), static_cast<long long>(bench::current::Carve(page.frames).pieces),
+        Micro(region).c_str(), earlier.c_str(), Micro(each).c_str(), Micro(batch).c_str(),
+        Ratio(region / each, page.bounds.each).c_str(), page.bounds.each,
+        Ratio(region / batch, page.bounds.batch).c_str(), page.bounds.batch, earlierRatios.c_str());
     std::fflush(stdout);
   }
   return areasAgree;
@@ -156,7 +156,6 @@ void PrintExponents() {
   for (const Layout& layout : layouts) {
     std::vector<double> pieces;
     std::vector<double> times;
-    std::string row;
     for (const int count : layout.counts) {
       const std::vector<Frame> frames = layout.frames(count);
       pieces.push_back(static_cast<double>(bench::current::Carve(frames).made));
@@ -174,9 +173,10 @@ void PrintExponents() {
 void PrintMemory() {
   const std::vector<Frame> frames = bench::Ruled(400);
   const bench::MemoryUse now = bench::current::Memory(frames);
-  std::printf("\nMemory on the ruled page (400 + 400), the most held at once: region %.1f MiB in "
-              "%zu requests",
-              static_cast<double>(now.peakBytes) / (1 << 20), now.requests);
+  std::printf(
+      "\nMemory on the ruled page (400 + 400), the most held at once: region %.1f MiB in "
+      "%zu requests",
+      static_cast<double>(now.peakBytes) / (1 << 20), now.requests);
   if (bench::earlier::Available()) {
     const bench::MemoryUse before = bench::earlier::Memory(frames);
     std::printf("; earlier region %.1f MiB in %zu requests; ratio %.2f (bound 1.5)",
@@ -189,8 +189,9 @@ void PrintMemory() {
 }  // namespace
 
 int main() {
-  std::printf("One page's full region work (create, carve, grow, read, free) against pixman's "
-              "pixman_region32, best of 5 interleaved rounds.\n");
+  std::printf(
+      "One page's full region work (create, carve, grow, read, free) against pixman's "
+      "pixman_region32, best of 5 interleaved rounds.\n");
   const bool areasAgree = PrintRatioTable();
   PrintExponents();
   PrintMemory();

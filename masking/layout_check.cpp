@@ -84,8 +84,7 @@ std::uint32_t BandOf(const Wide* edges, std::uint32_t count, Wide y) {
   return static_cast<std::uint32_t>(std::lower_bound(edges, edges + count, y) - edges);
 }
 
-const char* OverlapFault(const MaskPiece* first, std::uint32_t count,
-                         const ScratchMemory& memory) {
+const char* OverlapFault(const MaskPiece* first, std::uint32_t count, const ScratchMemory& memory) {
   const std::size_t n = count;
   Scratch<Wide> rows(2 * n, memory);
   Scratch<Edge> edges(2 * n, memory);

@@ -95,7 +95,7 @@ bool MakeSplit(PiecePool& pool, const MaskPiece& p, const FrameEdges& f, Split& 
 FrameCells CellsAround(const PieceGrid& grid, const FrameEdges& f) {
   const auto column = [&](Wide x) { return static_cast<std::uint16_t>(SpanOf(grid.columns, x)); };
   const auto row = [&](Wide y) { return static_cast<std::uint16_t>(SpanOf(grid.rows, y)); };
-  return FrameCells{column(f.left - 1), column(f.right), row(f.top - 1),
+  return FrameCells{column(f.left - 1), column(f.right),   row(f.top - 1),
                     row(f.top),         row(f.bottom - 1), row(f.bottom)};
 }
 
@@ -189,8 +189,8 @@ MaskRegion* MaskRegion::Create(std::int32_t pageWidth, std::int32_t pageHeight,
   region->pageHeight_ = pageHeight;
   region->gridFromPieces_ = gridFromPieces;
   // The region's own pieces cannot run out on the first.
-  MaskPiece* page = new (TakePiece(region->pool_))
-      MaskPiece{nullptr, nullptr, 0, 0, pageWidth, pageHeight, 0, 0, {}};
+  MaskPiece* page = TakePiece(region->pool_);
+  *page = MaskPiece{nullptr, nullptr, 0, 0, pageWidth, pageHeight, 0, 0, {}};
   region->PushFront(page);
   return region;
 }
@@ -465,8 +465,7 @@ void MaskRegion::AuditStep(std::uint64_t changed) {
   // pieces have changed as they hold, which keeps the checks' share of the
   // time bounded.
   changedSinceAudit_ += changed;
-  if (changed == 0 ||
-      (pieceCount_ > kAuditEveryStepUpTo && changedSinceAudit_ < pieceCount_)) {
+  if (changed == 0 || (pieceCount_ > kAuditEveryStepUpTo && changedSinceAudit_ < pieceCount_)) {
     return;
   }
   changedSinceAudit_ = 0;

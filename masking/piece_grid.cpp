@@ -113,7 +113,7 @@ constexpr CellRange kNoCells{1, 0, 1, 0};
 
 // Up to `spans` - 1 cuts inside (0, extent), strictly rising: three quarters at
 // quantiles of the `n` sorted edges, the rest at even steps; equal ones merge.
-std::uint32_t PickCuts(const Wide* sorted, std::uint32_t n, Wide extent, std::uint32_t spans,
+std::uint32_t PickCuts(const Wide* edges, std::uint32_t n, Wide extent, std::uint32_t spans,
                        Wide* cuts) {
   const std::uint32_t even = spans / 2 + 1;
   const std::uint32_t quantile = spans + 1 - even;
@@ -121,10 +121,11 @@ std::uint32_t PickCuts(const Wide* sorted, std::uint32_t n, Wide extent, std::ui
   std::uint32_t q = 1;
   std::uint32_t e = 1;
   while (q < quantile || e < even) {
-    const Wide byQuantile = q < quantile ? sorted[std::uint64_t{q} * n / quantile]
-                                         : std::numeric_limits<Wide>::max();
-    const Wide byStep = e < even ? static_cast<Wide>(static_cast<std::uint64_t>(extent) * e / even)
-                                 : std::numeric_limits<Wide>::max();
+    constexpr Wide kNone = std::numeric_limits<Wide>::max();
+    Wide byQuantile = kNone;
+    if (q < quantile) byQuantile = edges[static_cast<std::uint64_t>(q) * n / quantile];
+    Wide byStep = kNone;
+    if (e < even) byStep = static_cast<Wide>(static_cast<std::uint64_t>(extent) * e / even);
     Wide cut = 0;
     if (byQuantile <= byStep) {
       cut = byQuantile;
@@ -145,7 +146,8 @@ void FillBuckets(GridAxis& axis, std::uint16_t* buckets) {
   std::uint32_t shift = 0;
   while ((static_cast<std::uint64_t>(axis.extent - 1) >> shift) + 1 > 2 * std::uint64_t{axis.spans})
     ++shift;
-  const auto count = static_cast<std::uint32_t>((static_cast<std::uint64_t>(axis.extent - 1) >> shift) + 1);
+  const auto count =
+      static_cast<std::uint32_t>((static_cast<std::uint64_t>(axis.extent - 1) >> shift) + 1);
   std::uint32_t cut = 0;
   for (std::uint32_t b = 0; b < count; ++b) {
     const Wide start = static_cast<Wide>(std::uint64_t{b} << shift);
@@ -203,7 +205,8 @@ double SampleAspect(const MaskPiece* const* sample, std::uint32_t count, const W
 
 std::uint32_t SpanOf(const GridAxis& axis, Wide value) {
   const Wide clamped = value < 0 ? 0 : (value >= axis.extent ? axis.extent - 1 : value);
-  const std::uint32_t bucket = static_cast<std::uint32_t>(static_cast<std::uint64_t>(clamped) >> axis.bucketShift);
+  const std::uint32_t bucket =
+      static_cast<std::uint32_t>(static_cast<std::uint64_t>(clamped) >> axis.bucketShift);
   std::uint32_t low = axis.bucketCuts[bucket];
   std::uint32_t high = axis.bucketCuts[bucket + 1];
   // The first cut beyond the value, among the bucket's few.
@@ -236,15 +239,16 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
 
   // A sample of the pieces, and their edges sorted along each axis.
   const std::uint32_t stride = count / kSample + 1;
-  const std::uint32_t sampled = (count + stride - 1) / stride;
-  const std::uint32_t edges = 2 * sampled;
-  void* scratch = AllocateBlock(std::size_t{edges} * 2 * sizeof(Wide) +
-                                std::size_t{sampled} * sizeof(MaskPiece*));
+  const std::size_t sampled = (count + stride - 1) / stride;
+  const std::size_t edges = 2 * sampled;
+  // The sample holds pointers: the size of a pointer is what is meant.
+  const std::size_t pointerSize = sizeof(MaskPiece*);  // NOLINT(bugprone-sizeof-expression)
+  void* scratch = AllocateBlock(edges * 2 * sizeof(Wide) + sampled * pointerSize);
   if (scratch == nullptr) return false;
   Wide* xs = static_cast<Wide*>(scratch);
   Wide* ys = xs + edges;
   auto** sample = reinterpret_cast<MaskPiece**>(ys + edges);
-  std::uint32_t k = 0;
+  std::size_t k = 0;
   std::uint32_t skip = 0;
   for (MaskPiece* p = first; p != nullptr && k < sampled; p = p->next) {
     if (skip > 0) {
@@ -259,20 +263,23 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
     ys[2 * k + 1] = Clamp(BottomOf(*p), height);
     ++k;
   }
-  std::sort(xs, xs + 2 * k);
-  std::sort(ys, ys + 2 * k);
+  const auto sorted = static_cast<std::uint32_t>(2 * k);
+  std::sort(xs, xs + sorted);
+  std::sort(ys, ys + sorted);
 
   // About one cell for every few pieces, as many columns against rows as the
   // typical piece is wide against high, so that it covers about one cell.
   const std::uint64_t wanted =
       std::min<std::uint64_t>(std::max<std::uint64_t>(count / kPiecesPerCell, 1), kMaxCells);
-  const double aspect = SampleAspect(sample, k, xs, ys, 2 * k, width, height);
+  const double aspect =
+      SampleAspect(sample, static_cast<std::uint32_t>(k), xs, ys, sorted, width, height);
 
   const double across = std::sqrt(static_cast<double>(wanted) / aspect);
   const auto columns = static_cast<std::uint32_t>(
-      std::min(std::max(across, 1.0), std::min(static_cast<double>(kMaxSpans), static_cast<double>(wanted))));
-  const auto rows = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-      std::max<std::uint64_t>(wanted / columns, 1), kMaxSpans));
+      std::min(std::max(across, 1.0),
+               std::min(static_cast<double>(kMaxSpans), static_cast<double>(wanted))));
+  const auto rows = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(std::max<std::uint64_t>(wanted / columns, 1), kMaxSpans));
 
   const std::uint32_t columnBuckets = BucketsFor(width, columns);
   const std::uint32_t rowBuckets = BucketsFor(height, rows);
@@ -287,8 +294,10 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   }
   Wide* columnCuts = static_cast<Wide*>(grid.layout);
   Wide* rowCuts = columnCuts + columns;
-  grid.columns = GridAxis{width, 1 + PickCuts(xs, 2 * k, width, columns, columnCuts), columnCuts, 0, nullptr};
-  grid.rows = GridAxis{height, 1 + PickCuts(ys, 2 * k, height, rows, rowCuts), rowCuts, 0, nullptr};
+  grid.columns =
+      GridAxis{width, 1 + PickCuts(xs, sorted, width, columns, columnCuts), columnCuts, 0, nullptr};
+  grid.rows =
+      GridAxis{height, 1 + PickCuts(ys, sorted, height, rows, rowCuts), rowCuts, 0, nullptr};
   ReleaseBlock(scratch);
   grid.cells = reinterpret_cast<std::uint32_t*>(rowCuts + rows);
   auto* buckets = reinterpret_cast<std::uint16_t*>(grid.cells + cellCount);
@@ -323,8 +332,8 @@ void ReleaseGrid(PieceGrid& grid) {
 }
 
 bool GridWorn(const PieceGrid& grid, std::uint32_t pieceCount) {
-  const std::uint64_t size = std::uint64_t{grid.entriesUsed} + pieceCount +
-                             std::uint64_t{grid.columns.spans} * grid.rows.spans;
+  const std::uint64_t cells = std::uint64_t{grid.columns.spans} * grid.rows.spans;
+  const std::uint64_t size = cells + grid.entriesUsed + pieceCount;
   return grid.stepped > 2 * grid.served + kWorn * size;
 }
 

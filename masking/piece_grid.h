@@ -68,8 +68,8 @@ struct PieceGrid {
   std::uint32_t builtFor;  // the region's piece count when the grid was built
   GridAxis columns;
   GridAxis rows;
-  void* layout;           // one block: both axes' cuts and buckets, and the cells
-  std::uint32_t* cells;   // the first entry of each cell's chain, row by row
+  void* layout;          // one block: both axes' cuts and buckets, and the cells
+  std::uint32_t* cells;  // the first entry of each cell's chain, row by row
   GridEntry* entries;
   std::uint32_t entryCapacity;
   std::uint32_t entriesUsed;  // entries ever handed out, free ones included

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 
 #include "masking/memory.h"
 
@@ -28,7 +27,8 @@ MaskPiece* TakePiece(PiecePool& pool) {
     const std::uint32_t count = pool.nextSlabPieces;
     void* block = AllocateBlock(sizeof(PieceSlab) + std::size_t{count} * sizeof(MaskPiece));
     if (block == nullptr) return nullptr;
-    auto* slab = new (block) PieceSlab{pool.slabs};
+    auto* slab = static_cast<PieceSlab*>(block);
+    slab->next = pool.slabs;
     pool.slabs = slab;
     pool.fresh = reinterpret_cast<MaskPiece*>(slab + 1);
     pool.freshEnd = pool.fresh + count;

@@ -145,8 +145,8 @@ TEST(LayoutCheck, FindsTheOneOverlapAmongManyPieces) {
       for (std::size_t j = i + 1; j < rects.size(); ++j) {
         const Rect& a = rects[i];
         const Rect& b = rects[j];
-        overlap = overlap || (a.x < b.x + b.width && b.x < a.x + a.width &&
-                              a.y < b.y + b.height && b.y < a.y + a.height);
+        overlap = overlap || (a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height &&
+                              b.y < a.y + a.height);
       }
     }
     ASSERT_EQ(Fault(rects, true), overlap ? kOverlap : "") << "trial " << trial;

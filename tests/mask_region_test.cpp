@@ -502,16 +502,17 @@ TEST(RegionSelfCheck, ReportsEachKindOfDamage) {
                        }),
             "two pieces overlap");
   // Taken out of the chain of its first cell.
-  EXPECT_EQ(FaultAfter(kGrid,
-                       [](MaskRegion& r) {
-                         masking::PieceGrid& grid = MaskRegionProbe::Grid(r);
-                         const MaskPiece& p = MaskRegionProbe::Piece(r, 0);
-                         std::uint32_t* link = &grid.cells[p.cells.firstRow * grid.columns.spans +
-                                                           p.cells.firstColumn];
-                         while (grid.entries[*link].slot != p.slot) link = &grid.entries[*link].next;
-                         *link = grid.entries[*link].next;
-                       }),
-            "a piece is not listed exactly once in one of its grid cells");
+  EXPECT_EQ(
+      FaultAfter(kGrid,
+                 [](MaskRegion& r) {
+                   masking::PieceGrid& grid = MaskRegionProbe::Grid(r);
+                   const MaskPiece& p = MaskRegionProbe::Piece(r, 0);
+                   std::uint32_t* link =
+                       &grid.cells[p.cells.firstRow * grid.columns.spans + p.cells.firstColumn];
+                   while (grid.entries[*link].slot != p.slot) link = &grid.entries[*link].next;
+                   *link = grid.entries[*link].next;
+                 }),
+      "a piece is not listed exactly once in one of its grid cells");
   // Listed once more, in a cell it does not cover, under a slot of its own.
   EXPECT_EQ(FaultAfter(kGrid,
                        [](MaskRegion& r) {
