@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "masking/edge_set.h"
 #include "masking/memory.h"
 #include "masking/piece_grid.h"
 #include "masking/piece_pool.h"
@@ -165,6 +166,9 @@ void PutInListOrder(MaskPiece** pieces, std::uint32_t count) {
 
 // A walk of growth costs that much less per piece than one of Exclude.
 constexpr std::uint64_t kGrowthWalkShare = 3;
+// What carving a piece through the grid costs beyond carving it in a walk
+// (finding it, sorting, listing its parts), in steps of a walk.
+constexpr std::uint64_t kGridStepsPerCarve = 32;
 
 // Regions up to this size are checked after every step of a checked build.
 constexpr std::uint32_t kAuditEveryStepUpTo = 2048;
@@ -260,16 +264,25 @@ inline bool MaskRegion::ExcludeByWalk(const FrameEdges& frame) {
   // visited, so remembering the next piece before handling the current one
   // visits exactly the pieces that were there when the call began.
   MaskPiece* piece = head_->next;
+  std::uint64_t visited = 0;
+  std::uint64_t carved = 0;
   while (piece != nullptr) {
     MaskPiece* following = piece->next;
-    ++walked_;
+    ++visited;
     if (WhollyInside(*piece, frame)) {
       Remove(*piece);
-    } else if (!Apart(*piece, frame) && !SplitAround(*piece, frame, nullptr)) {
-      return false;
+      ++carved;
+    } else if (!Apart(*piece, frame)) {
+      if (!SplitAround(*piece, frame, nullptr)) return false;
+      ++carved;
     }
     piece = following;
   }
+  // A grid would have found the carved pieces at once, but handles each of
+  // them at a higher cost than a step of the walk: only the steps beyond
+  // that are wasted.
+  const std::uint64_t gridCost = kGridStepsPerCarve * carved;
+  if (visited > gridCost) walkWaste_ += visited - gridCost;
   return true;
 }
 
@@ -366,9 +379,13 @@ const MaskPiece* MaskRegion::NeighbourByGrid(const MaskPiece& low, bool& below) 
   return first;
 }
 
-void MaskRegion::GrowIntoNeighbours(std::int32_t minimum) {
+void MaskRegion::GrowIntoNeighbours(std::int32_t minimum, const EdgeSet* tops,
+                                    const EdgeSet* bottoms) {
   for (MaskPiece* q = head_->next; q != nullptr; q = q->next) {
     if (q->height >= minimum) continue;
+    // Growth only ever moves an edge onto an edge some piece already has, so
+    // the sets taken before it go on holding every edge there is.
+    if (tops != nullptr && !HasEdge(*tops, BottomOf(*q)) && !HasEdge(*bottoms, q->y)) continue;
     bool below = false;
     const MaskPiece* s = grid_.live ? NeighbourByGrid(*q, below) : NeighbourByWalk(*q, below);
     if (s == nullptr) continue;
@@ -390,7 +407,6 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
   const Wide grow = minimum;
   // Low pieces at the top or bottom page edge grow off the page. Their cells
   // stay the same: what they gain lies beyond the page.
-  std::uint32_t low = 0;
   for (MaskPiece* p = head_->next; p != nullptr; p = p->next) {
     if (p->height >= minimum) continue;
     if (p->y == 0) {
@@ -398,15 +414,31 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
     } else if (BottomOf(*p) == pageHeight_) {
       Grow(p->y, p->height, p->y, p->height + grow);
     }
-    if (p->height < minimum) ++low;
   }
-  // Each low piece still to grow would walk half the list on average; a grid
-  // built now serves only this pass, so it must save more.
-  walked_ += std::uint64_t{low} * pieceCount_ / 2 / kGrowthWalkShare;
-  FitGrid();
   // Low pieces grow into the first piece directly below or above them that
-  // spans all of their columns, which is already covered.
-  GrowIntoNeighbours(minimum);
+  // spans all of their columns, which is already covered. Only a low piece
+  // with an edge on another piece's opposite edge has a neighbour to look
+  // for (on a page of few pieces walked through, or without the memory to
+  // tell, each one looks).
+  EdgeSet tops{};
+  EdgeSet bottoms{};
+  const bool edgesKnown = (grid_.live || pieceCount_ >= 4 * kGridFromPieces) &&
+                          CollectEdges(tops, bottoms, head_->next);
+  std::uint32_t seeking = 0;
+  for (const MaskPiece* p = head_->next; p != nullptr; p = p->next) {
+    if (p->height < minimum &&
+        (!edgesKnown || HasEdge(tops, BottomOf(*p)) || HasEdge(bottoms, p->y))) {
+      ++seeking;
+    }
+  }
+  // Each of them would walk half the list on average; a grid built now
+  // serves only this pass, so it must save more.
+  if (seeking > 0) {
+    walkWaste_ += std::uint64_t{seeking} * pieceCount_ / 2 / kGrowthWalkShare;
+    FitGrid();
+    GrowIntoNeighbours(minimum, edgesKnown ? &tops : nullptr, edgesKnown ? &bottoms : nullptr);
+  }
+  ReleaseEdges(tops, bottoms);
   // Narrow pieces at the left or right page edge grow off the page.
   for (MaskPiece* p = head_->next; p != nullptr; p = p->next) {
     if (p->width >= minimum) continue;
@@ -426,7 +458,7 @@ bool MaskRegion::GridPays() const {
   // Building a grid costs about as much as walking the list this many times:
   // the list is walked until it has cost that much, then the grid is built.
   constexpr std::uint64_t kWalksPerBuild = 16;
-  return pieceCount_ >= kGridFromPieces && walked_ >= kWalksPerBuild * pieceCount_;
+  return pieceCount_ >= kGridFromPieces && walkWaste_ >= kWalksPerBuild * pieceCount_;
 }
 
 void MaskRegion::FitGrid() {
@@ -436,7 +468,7 @@ void MaskRegion::FitGrid() {
         gridFromPieces_ == kGridWhenItPays ? kGridFromPieces : gridFromPieces_;
     if (pieceCount_ < fewest / 2) {
       ReleaseGrid(grid_);
-      walked_ = 0;
+      walkWaste_ = 0;
       return;
     }
     // A grid is built afresh for four times the pieces it was built for,

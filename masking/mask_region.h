@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "masking/edge_set.h"
 #include "masking/layout_check.h"
 #include "masking/mask_piece.h"
 #include "masking/piece_grid.h"
@@ -13,9 +14,11 @@ namespace masking {
 
 // The fewest pieces for which a region looks them up through a grid rather
 // than by walking its list. Above it, a region walks its list until the
-// walks have cost about as much as building the grid would, and then builds
-// it: a page of few frames never pays for a grid, and a page whose frames
-// keep walking a long list soon does.
+// steps a grid would have saved have cost about as much as building it, and
+// then builds it: a page of few frames never pays for a grid, nor does one
+// whose frames carve much of the list each (a few hairlines across the
+// page), and a page whose frames keep walking a long list for little soon
+// does.
 constexpr std::uint32_t kGridFromPieces = 32;
 // What Create takes for that rule; any other number is a piece count from
 // which the grid is used whatever it costs (0: always), for tests.
@@ -127,7 +130,9 @@ struct MaskRegion {
   // all of its columns, and whether it lies below.
   const MaskPiece* NeighbourByWalk(const MaskPiece& low, bool& below) const;
   const MaskPiece* NeighbourByGrid(const MaskPiece& low, bool& below);
-  void GrowIntoNeighbours(std::int32_t minimum);
+  // Pass 2 of growth; with the sets of the pieces' top and bottom edges, a
+  // low piece that no piece lies against looks for no neighbour.
+  void GrowIntoNeighbours(std::int32_t minimum, const EdgeSet* tops, const EdgeSet* bottoms);
 
   // Whether a region without a grid should build one now.
   bool GridPays() const;
@@ -152,7 +157,8 @@ struct MaskRegion {
   std::uint64_t lastStamp_ = 0;
   std::uint32_t gridFromPieces_ = 0;
   std::uint64_t gridRetryFrom_ = 0;
-  std::uint64_t walked_ = 0;  // pieces visited by walks, towards a grid
+  // Steps of walks that a grid would have saved, towards building one.
+  std::uint64_t walkWaste_ = 0;
   std::uint64_t changedSinceAudit_ = 0;
   std::uint64_t changedInStep_ = 0;
   bool sawEmptyFrame_ = false;     // a frame of zero width or height

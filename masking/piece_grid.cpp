@@ -91,18 +91,34 @@ void RemoveEntry(PieceGrid& grid, std::uint32_t cell, std::uint32_t slot) {
   grid.freeEntry = entry;
 }
 
-// Calls change(column, row) for each cell of `range` that is not in `skip`.
+template <typename Change>
+void ForCells(std::uint32_t firstColumn, std::uint32_t lastColumn, std::uint32_t firstRow,
+              std::uint32_t lastRow, Change change) {
+  for (std::uint32_t row = firstRow; row <= lastRow; ++row) {
+    for (std::uint32_t column = firstColumn; column <= lastColumn; ++column) change(column, row);
+  }
+}
+
+// Calls change(column, row) for each cell of `range` that is not in `skip`,
+// which lies within it or holds no cell: the rows above and below `skip`,
+// and the stretches left and right of it in its rows.
 template <typename Change>
 void ForCellsOutside(const CellRange& range, const CellRange& skip, Change change) {
-  for (std::uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
-    const bool rowSkipped = skip.firstRow <= row && row <= skip.lastRow;
-    for (std::uint32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
-      if (rowSkipped && skip.firstColumn <= column && column <= skip.lastColumn) {
-        column = skip.lastColumn;  // jump over the skipped stretch of the row
-        continue;
-      }
-      change(column, row);
-    }
+  if (skip.firstRow > skip.lastRow) {
+    ForCells(range.firstColumn, range.lastColumn, range.firstRow, range.lastRow, change);
+    return;
+  }
+  if (skip.firstRow > range.firstRow) {
+    ForCells(range.firstColumn, range.lastColumn, range.firstRow, skip.firstRow - 1u, change);
+  }
+  if (skip.firstColumn > range.firstColumn) {
+    ForCells(range.firstColumn, skip.firstColumn - 1u, skip.firstRow, skip.lastRow, change);
+  }
+  if (skip.lastColumn < range.lastColumn) {
+    ForCells(skip.lastColumn + 1u, range.lastColumn, skip.firstRow, skip.lastRow, change);
+  }
+  if (skip.lastRow < range.lastRow) {
+    ForCells(range.firstColumn, range.lastColumn, skip.lastRow + 1u, range.lastRow, change);
   }
 }
 
