@@ -7,7 +7,7 @@
 #include <limits>
 #include <new>
 
-#include "masking/edge_set.h"
+#include "masking/edge_index.h"
 #include "masking/memory.h"
 #include "masking/piece_grid.h"
 #include "masking/piece_pool.h"
@@ -164,11 +164,13 @@ void PutInListOrder(MaskPiece** pieces, std::uint32_t count) {
   }
 }
 
-// A walk of growth costs that much less per piece than one of Exclude.
-constexpr std::uint64_t kGrowthWalkShare = 3;
 // What carving a piece through the grid costs beyond carving it in a walk
 // (finding it, sorting, listing its parts), in steps of a walk.
 constexpr std::uint64_t kGridStepsPerCarve = 32;
+
+// Growth looks low pieces' neighbours up by their edges from this many pieces
+// on; below it the walks cost less than building the index.
+constexpr std::uint32_t kEdgeIndexFrom = 64;
 
 // Regions up to this size are checked after every step of a checked build.
 constexpr std::uint32_t kAuditEveryStepUpTo = 2048;
@@ -355,49 +357,20 @@ const MaskPiece* MaskRegion::NeighbourByWalk(const MaskPiece& low, bool& below) 
   return nullptr;
 }
 
-const MaskPiece* MaskRegion::NeighbourByGrid(const MaskPiece& low, bool& below) {
-  // A piece below `low` spanning its columns contains the point (x, bottom)
-  // of `low`, one above contains (x, y - 1); each is listed in the cell of
-  // that point, which lies on its top or bottom edge. Of those that qualify,
-  // the first in list order is the one with the largest stamp.
-  const std::uint32_t chains[2] = {FirstEntryAt(grid_, low.x, BottomOf(low)),
-                                   FirstEntryAt(grid_, low.x, Wide{low.y} - 1)};
-  const MaskPiece* first = nullptr;
-  for (int c = 0; c < 2; ++c) {
-    if (c == 1 && chains[1] == chains[0]) break;
-    for (std::uint32_t e = chains[c]; e != kNoEntry; e = grid_.entries[e].next) {
-      ++grid_.stepped;
-      const MaskPiece* s = EntryPiece(grid_, e);
-      if ((first == nullptr || s->stamp > first->stamp) &&
-          (LiesBelow(*s, low) || LiesAbove(*s, low))) {
-        first = s;
-      }
-    }
-  }
-  ++grid_.served;
-  if (first != nullptr) below = LiesBelow(*first, low);
-  return first;
-}
-
-void MaskRegion::GrowIntoNeighbours(std::int32_t minimum, const EdgeSet* tops,
-                                    const EdgeSet* bottoms) {
+void MaskRegion::GrowIntoNeighbours(std::int32_t minimum, EdgeIndex* edges) {
   for (MaskPiece* q = head_->next; q != nullptr; q = q->next) {
     if (q->height >= minimum) continue;
-    // Growth only ever moves an edge onto an edge some piece already has, so
-    // the sets taken before it go on holding every edge there is.
-    if (tops != nullptr && !HasEdge(*tops, BottomOf(*q)) && !HasEdge(*bottoms, q->y)) continue;
     bool below = false;
-    const MaskPiece* s = grid_.live ? NeighbourByGrid(*q, below) : NeighbourByWalk(*q, below);
+    const MaskPiece* s =
+        edges != nullptr ? NeighbourByEdges(*edges, *q, below) : NeighbourByWalk(*q, below);
     if (s == nullptr) continue;
+    const Wide height = q->height;
     if (below) {
-      Grow(q->y, q->height, q->y, Wide{q->height} + s->height);
+      Grow(q->y, q->height, q->y, height + s->height);
     } else {
-      Grow(q->y, q->height, Wide{q->y} - s->height, Wide{q->height} + s->height);
+      Grow(q->y, q->height, Wide{q->y} - s->height, height + s->height);
     }
-    if (grid_.live) {
-      AddGrowth(grid_, *q, q->cells);
-      if (grid_.broken) GiveUpGrid();
-    }
+    if (edges != nullptr && q->height != height) NoteMovedEdge(*edges, *q, below);
   }
 }
 
@@ -416,29 +389,17 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
     }
   }
   // Low pieces grow into the first piece directly below or above them that
-  // spans all of their columns, which is already covered. Only a low piece
-  // with an edge on another piece's opposite edge has a neighbour to look
-  // for (on a page of few pieces walked through, or without the memory to
-  // tell, each one looks).
-  EdgeSet tops{};
-  EdgeSet bottoms{};
-  const bool edgesKnown = (grid_.live || pieceCount_ >= 4 * kGridFromPieces) &&
-                          CollectEdges(tops, bottoms, head_->next);
-  std::uint32_t seeking = 0;
-  for (const MaskPiece* p = head_->next; p != nullptr; p = p->next) {
-    if (p->height < minimum &&
-        (!edgesKnown || HasEdge(tops, BottomOf(*p)) || HasEdge(bottoms, p->y))) {
-      ++seeking;
-    }
-  }
-  // Each of them would walk half the list on average; a grid built now
-  // serves only this pass, so it must save more.
-  if (seeking > 0) {
-    walkWaste_ += std::uint64_t{seeking} * pieceCount_ / 2 / kGrowthWalkShare;
-    FitGrid();
-    GrowIntoNeighbours(minimum, edgesKnown ? &tops : nullptr, edgesKnown ? &bottoms : nullptr);
-  }
-  ReleaseEdges(tops, bottoms);
+  // spans all of their columns, which is already covered. They are found by
+  // the exact values of the pieces' edges; the grid, made for carving, is
+  // done with (with few pieces, or without the memory for the index, each
+  // low piece walks the list; a region told to use its grid from the start
+  // uses the index whatever its size).
+  ReleaseGrid(grid_);
+  EdgeIndex edges{};
+  const bool indexed = (pieceCount_ >= kEdgeIndexFrom || gridFromPieces_ == 0) &&
+                       BuildEdgeIndex(edges, head_->next, pieceCount_);
+  GrowIntoNeighbours(minimum, indexed ? &edges : nullptr);
+  ReleaseEdgeIndex(edges);
   // Narrow pieces at the left or right page edge grow off the page.
   for (MaskPiece* p = head_->next; p != nullptr; p = p->next) {
     if (p->width >= minimum) continue;
@@ -448,8 +409,6 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
       Grow(p->x, p->width, p->x, p->width + grow);
     }
   }
-  // No piece is carved after growth: the grid has done its work.
-  ReleaseGrid(grid_);
   AuditStep(std::uint64_t{pieceCount_} + kAuditEveryStepUpTo);
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "masking/edge_set.h"
+#include "masking/edge_index.h"
 #include "masking/layout_check.h"
 #include "masking/mask_piece.h"
 #include "masking/piece_grid.h"
@@ -129,10 +129,8 @@ struct MaskRegion {
   // The first piece in list order directly below or above `low` that spans
   // all of its columns, and whether it lies below.
   const MaskPiece* NeighbourByWalk(const MaskPiece& low, bool& below) const;
-  const MaskPiece* NeighbourByGrid(const MaskPiece& low, bool& below);
-  // Pass 2 of growth; with the sets of the pieces' top and bottom edges, a
-  // low piece that no piece lies against looks for no neighbour.
-  void GrowIntoNeighbours(std::int32_t minimum, const EdgeSet* tops, const EdgeSet* bottoms);
+  // Pass 2 of growth, through the index of the pieces' edges when given one.
+  void GrowIntoNeighbours(std::int32_t minimum, EdgeIndex* edges);
 
   // Whether a region without a grid should build one now.
   bool GridPays() const;

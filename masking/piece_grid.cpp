@@ -56,11 +56,6 @@ std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32
   return row * grid.columns.spans + column;
 }
 
-bool Contains(const CellRange& range, std::uint32_t column, std::uint32_t row) {
-  return range.firstColumn <= column && column <= range.lastColumn && range.firstRow <= row &&
-         row <= range.lastRow;
-}
-
 void AddEntry(PieceGrid& grid, std::uint32_t cell, std::uint32_t slot) {
   std::uint32_t entry = grid.freeEntry;
   if (entry != kNoEntry) {
@@ -397,19 +392,6 @@ void HandOverSlot(PieceGrid& grid, const MaskPiece& piece, MaskPiece& heir,
   heir.cells = heirCells;
 }
 
-void AddGrowth(PieceGrid& grid, const MaskPiece& piece, const CellRange& before) {
-  if (grid.broken) return;
-  const CellRange now = CellsOf(grid, piece);
-  for (const std::uint32_t row : {std::uint32_t{now.firstRow}, std::uint32_t{now.lastRow}}) {
-    for (std::uint32_t column = now.firstColumn; column <= now.lastColumn; ++column) {
-      if (Contains(before, column, row)) continue;
-      AddEntry(grid, CellIndex(grid, column, row), piece.slot);
-      if (grid.broken) return;
-    }
-    if (now.firstRow == now.lastRow) break;
-  }
-}
-
 std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom) {
   if (grid.broken) return 0;
   const CellRange box = CellsOfBox(grid, left, top, right, bottom);
@@ -420,7 +402,7 @@ std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bot
       for (std::uint32_t entry = grid.cells[CellIndex(grid, column, row)]; entry != kNoEntry;
            entry = grid.entries[entry].next) {
         ++grid.stepped;
-        MaskPiece* piece = EntryPiece(grid, entry);
+        MaskPiece* piece = grid.slots[grid.entries[entry].slot].piece;
         // A piece spanning several of the box's cells is taken in the first
         // of them only.
         const CellRange& cells = piece->cells;
@@ -442,10 +424,6 @@ std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bot
   }
   grid.served += count + 1;
   return count;
-}
-
-std::uint32_t FirstEntryAt(const PieceGrid& grid, Wide x, Wide y) {
-  return grid.cells[CellIndex(grid, SpanOf(grid.columns, x), SpanOf(grid.rows, y))];
 }
 
 const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32_t count) {

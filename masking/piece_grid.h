@@ -52,12 +52,11 @@ struct GridAxis {
 // rectangle shares a cell with that rectangle clamped the same way, wherever
 // either lies.
 //
-// While `live` and not `broken`, and until the region grows its pieces: every
-// piece of the region has positive width and height, its slot names it
-// (slots[piece->slot].piece == piece), piece->cells are its cells, and its
-// slot is listed exactly once in each of them and in no other cell; free
-// slots and entries are chained from freeSlot and freeEntry. Growth then
-// lists a grown piece in the cells along its new top and bottom edges too.
+// While `live` and not `broken`: every piece of the region has positive width
+// and height, its slot names it (slots[piece->slot].piece == piece),
+// piece->cells are its cells, and its slot is listed exactly once in each of
+// them and in no other cell; free slots and entries are chained from
+// freeSlot and freeEntry.
 //
 // All memory comes from AllocateBlock. When a request fails the grid becomes
 // `broken`: its lists are incomplete, every further change is ignored, and
@@ -80,8 +79,8 @@ struct PieceGrid {
   std::uint32_t freeSlot;
   MaskPiece** found;  // what the last Collect call found
   std::uint32_t foundCapacity;
-  // Chain entries stepped over, and what the steps were for (pieces found,
-  // points looked up, listings removed), since the grid was built: when the
+  // Chain entries and cells stepped over, and what the steps were for
+  // (pieces found, listings removed), since the grid was built: when the
   // first far outgrows the second the cells no longer fit the pieces.
   std::uint64_t stepped;
   std::uint64_t served;
@@ -114,21 +113,10 @@ void RemoveFromGrid(PieceGrid& grid, const MaskPiece& piece);
 // `heirCells`, and takes the slot out of the cells the heir does not cover.
 void HandOverSlot(PieceGrid& grid, const MaskPiece& piece, MaskPiece& heir,
                   const CellRange& heirCells);
-// Lists a piece that has grown from `before` in the cells along its new top
-// and bottom edges, where growth looks for neighbours.
-void AddGrowth(PieceGrid& grid, const MaskPiece& piece, const CellRange& before);
-
 // Puts every piece overlapping the box [left, right) x [top, bottom), which
 // must not be empty, into grid.found, each once and in no particular order,
 // and returns how many there are.
 std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom);
-
-// The chain of the cell holding the point (x, y) once it is clamped to the
-// page: every piece containing the point is on it.
-std::uint32_t FirstEntryAt(const PieceGrid& grid, Wide x, Wide y);
-inline MaskPiece* EntryPiece(const PieceGrid& grid, std::uint32_t entry) {
-  return grid.slots[grid.entries[entry].slot].piece;
-}
 
 // Checks the grid's invariant against the region's `count` pieces from
 // `first` on; returns what is wrong, or null.
