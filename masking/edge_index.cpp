@@ -1,5 +1,6 @@
 #include "masking/edge_index.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -15,9 +16,12 @@ constexpr Wide kNoEdge = std::numeric_limits<Wide>::min();
 constexpr std::uint32_t kFirstPlaces = 64;
 
 std::uint32_t PlaceOf(Wide edge, std::uint32_t mask) {
-  // Fibonacci hashing spreads edges that are close together.
-  const std::uint64_t mixed = static_cast<std::uint64_t>(edge) * 0x9E3779B97F4A7C15u;
-  return static_cast<std::uint32_t>(mixed >> 32) & mask;
+  // The finalizer of MurmurHash3: edges close together land far apart.
+  auto mixed = static_cast<std::uint64_t>(edge);
+  mixed ^= mixed >> 33;
+  mixed *= 0xFF51AFD7ED558CCDu;
+  mixed ^= mixed >> 33;
+  return static_cast<std::uint32_t>(mixed) & mask;
 }
 
 bool MakeTable(EdgeTable& table, std::uint64_t size) {
@@ -37,6 +41,7 @@ bool MakeTable(EdgeTable& table, std::uint64_t size) {
 
 void ReleaseTable(EdgeTable& table) {
   ReleaseBlock(table.values);
+  ReleaseBlock(table.sortedFrom);
   table = EdgeTable{};
 }
 
@@ -87,10 +92,73 @@ bool SpansColumns(const MaskPiece& s, const MaskPiece& q) {
   return s.x <= q.x && RightOf(s) >= RightOf(q);
 }
 
+bool EdgeFirst(const EdgeEntry& a, const EdgeEntry& b) {
+  return a.edge != b.edge ? a.edge < b.edge : a.x < b.x;
+}
+
+// The first listings of every chain of `table`, each chain's sorted by
+// column into its own stretch of one array, which the table then points to.
+EdgeEntry* SortedListings(const EdgeIndex& index, EdgeTable& table, std::uint32_t count) {
+  auto* entries = static_cast<EdgeEntry*>(AllocateBlock(std::size_t{count} * sizeof(EdgeEntry)));
+  const std::size_t places = std::size_t{table.mask} + 1;
+  table.sortedFrom = static_cast<std::uint32_t*>(AllocateBlock(2 * places * sizeof(std::uint32_t)));
+  if (entries == nullptr || table.sortedFrom == nullptr) {
+    ReleaseBlock(entries);
+    ReleaseBlock(table.sortedFrom);
+    table.sortedFrom = nullptr;
+    return nullptr;
+  }
+  table.sortedCount = table.sortedFrom + places;
+  std::uint32_t made = 0;
+  for (std::uint32_t place = 0; place <= table.mask; ++place) {
+    table.sortedFrom[place] = made;
+    if (table.values[place] != kNoEdge) {
+      for (std::uint32_t l = table.chains[place]; l != kNoListing; l = index.listings[l].next) {
+        if (l >= index.first) continue;
+        MaskPiece* piece = index.listings[l].piece;
+        entries[made++] = EdgeEntry{table.values[place], piece->x, piece};
+      }
+      std::sort(entries + table.sortedFrom[place], entries + made, EdgeFirst);
+    }
+    table.sortedCount[place] = made - table.sortedFrom[place];
+  }
+  return entries;
+}
+
+void SortListings(EdgeIndex& index) {
+  const std::uint32_t count = index.first / 2;
+  index.byTop = SortedListings(index, index.tops, count);
+  index.byBottom = index.byTop == nullptr ? nullptr : SortedListings(index, index.bottoms, count);
+  if (index.byBottom == nullptr) {
+    ReleaseBlock(index.byTop);
+    index.byTop = nullptr;
+    index.sortFailed = true;
+  }
+}
+
+// Among `count` listings of one edge sorted by column, the one whose piece
+// starts at the largest column not beyond `x`, or null.
+const EdgeEntry* Holding(const EdgeEntry* entries, std::uint32_t count, Wide x) {
+  std::uint32_t low = 0;
+  std::uint32_t high = count;
+  while (low < high) {
+    const std::uint32_t middle = low + (high - low) / 2;
+    if (entries[middle].x <= x) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low == 0 ? nullptr : &entries[low - 1];
+}
+
 }  // namespace
 
-bool BuildEdgeIndex(EdgeIndex& index, MaskPiece* first, std::uint32_t count) {
+bool BuildEdgeIndex(EdgeIndex& index, MaskPiece* first, std::uint32_t count, bool disjoint,
+                    std::uint32_t longChain) {
   index = EdgeIndex{};
+  index.disjoint = disjoint;
+  index.longChain = longChain;
   const std::uint64_t capacity = 3 * std::uint64_t{count};
   if (capacity >= kNoListing ||
       capacity > std::numeric_limits<std::size_t>::max() / sizeof(EdgeListing)) {
@@ -105,17 +173,20 @@ bool BuildEdgeIndex(EdgeIndex& index, MaskPiece* first, std::uint32_t count) {
     complete = List(index, index.tops, p->y, *p) && List(index, index.bottoms, BottomOf(*p), *p);
   }
   if (!complete) ReleaseEdgeIndex(index);
+  index.first = index.used;
   return complete;
 }
 
 void ReleaseEdgeIndex(EdgeIndex& index) {
   ReleaseBlock(index.listings);
+  ReleaseBlock(index.byTop);
+  ReleaseBlock(index.byBottom);
   if (index.tops.values != nullptr) ReleaseTable(index.tops);
   if (index.bottoms.values != nullptr) ReleaseTable(index.bottoms);
   index = EdgeIndex{};
 }
 
-const MaskPiece* NeighbourByEdges(const EdgeIndex& index, const MaskPiece& low, bool& below) {
+const MaskPiece* NeighbourByEdges(EdgeIndex& index, const MaskPiece& low, bool& below) {
   // Below: a piece whose top edge is the bottom edge of `low`; above: one
   // whose bottom edge is its top edge. Of those spanning its columns, the
   // first in list order is the one with the largest stamp.
@@ -123,20 +194,36 @@ const MaskPiece* NeighbourByEdges(const EdgeIndex& index, const MaskPiece& low, 
   bool firstBelow = false;
   const Wide bottom = BottomOf(low);
   const Wide top = low.y;
+  const auto consider = [&](const MaskPiece* s) {
+    if (first != nullptr && s->stamp <= first->stamp) return;
+    const bool isBelow = s->y == bottom && SpansColumns(*s, low);
+    const bool isAbove = BottomOf(*s) == top && SpansColumns(*s, low);
+    if (isBelow || isAbove) {
+      first = s;
+      firstBelow = isBelow;
+    }
+  };
   for (int side = 0; side < 2; ++side) {
     const EdgeTable& table = side == 0 ? index.tops : index.bottoms;
     const Wide edge = side == 0 ? bottom : top;
     const std::uint32_t place = Find(table, edge);
     if (table.values[place] == kNoEdge) continue;
+    std::uint32_t walked = 0;
     for (std::uint32_t l = table.chains[place]; l != kNoListing; l = index.listings[l].next) {
-      const MaskPiece* s = index.listings[l].piece;
-      if (first != nullptr && s->stamp <= first->stamp) continue;
-      const bool isBelow = s->y == bottom && SpansColumns(*s, low);
-      const bool isAbove = BottomOf(*s) == top && SpansColumns(*s, low);
-      if (isBelow || isAbove) {
-        first = s;
-        firstBelow = isBelow;
+      // Moved edges are listed in front of the listings made first.
+      if (index.byTop != nullptr && l < index.first) break;
+      if (index.byTop == nullptr && index.disjoint && !index.sortFailed &&
+          ++walked > index.longChain) {
+        SortListings(index);
+        if (index.byTop != nullptr) return NeighbourByEdges(index, low, below);
       }
+      consider(index.listings[l].piece);
+    }
+    if (index.byTop != nullptr) {
+      const EdgeEntry* sorted =
+          (side == 0 ? index.byTop : index.byBottom) + table.sortedFrom[place];
+      const EdgeEntry* entry = Holding(sorted, table.sortedCount[place], low.x);
+      if (entry != nullptr) consider(entry->piece);
     }
   }
   if (first != nullptr) below = firstBelow;

@@ -396,8 +396,10 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
   // uses the index whatever its size).
   ReleaseGrid(grid_);
   EdgeIndex edges{};
-  const bool indexed = (pieceCount_ >= kEdgeIndexFrom || gridFromPieces_ == 0) &&
-                       BuildEdgeIndex(edges, head_->next, pieceCount_);
+  const bool indexed =
+      (pieceCount_ >= kEdgeIndexFrom || gridFromPieces_ == 0) &&
+      BuildEdgeIndex(edges, head_->next, pieceCount_, PageHasArea() && !sawNegativeFrame_,
+                     gridFromPieces_ == 0 ? 0 : kLongChain);
   GrowIntoNeighbours(minimum, indexed ? &edges : nullptr);
   ReleaseEdgeIndex(edges);
   // Narrow pieces at the left or right page edge grow off the page.
