@@ -26,7 +26,7 @@ std::uint32_t PlaceOf(Wide edge, std::uint32_t mask) {
 
 bool MakeTable(EdgeTable& table, std::uint64_t size) {
   const std::size_t entry = sizeof(Wide) + sizeof(std::uint32_t);
-  if (size > (std::uint64_t{1} << 31) || size > std::numeric_limits<std::size_t>::max() / entry) {
+  if (size > (std::uint64_t{1} << 31) || !Addressable(size, entry)) {
     return false;
   }
   void* block = AllocateBlock(static_cast<std::size_t>(size) * entry);
@@ -160,8 +160,7 @@ bool BuildEdgeIndex(EdgeIndex& index, MaskPiece* first, std::uint32_t count, boo
   index.disjoint = disjoint;
   index.longChain = longChain;
   const std::uint64_t capacity = 3 * std::uint64_t{count};
-  if (capacity >= kNoListing ||
-      capacity > std::numeric_limits<std::size_t>::max() / sizeof(EdgeListing)) {
+  if (capacity >= kNoListing || !Addressable(capacity, sizeof(EdgeListing))) {
     return false;
   }
   index.listings = static_cast<EdgeListing*>(

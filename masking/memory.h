@@ -6,8 +6,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 
 namespace masking {
+
+// Whether `count` elements of `size` bytes fit in one block, on a 32-bit
+// system too.
+inline bool Addressable(std::uint64_t count, std::size_t size) {
+  return count <= std::numeric_limits<std::size_t>::max() / size;
+}
 
 // Returns `size` bytes suitably aligned for any object, or null when memory
 // has run out.

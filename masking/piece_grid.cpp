@@ -25,12 +25,6 @@ constexpr std::uint32_t kMinCapacity = 64;
 // a grid is built afresh once this many times its size has been wasted.
 constexpr std::uint64_t kWorn = 2;
 
-// Whether `count` elements of `size` bytes fit in one block, on a 32-bit
-// system too.
-bool Addressable(std::uint64_t count, std::size_t size) {
-  return count <= std::numeric_limits<std::size_t>::max() / size;
-}
-
 // Makes room for `needed` elements, keeping the first `used`; false when
 // memory ran out, with the array as it was.
 template <typename T>
