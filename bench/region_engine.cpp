@@ -7,6 +7,7 @@
 #include "bench/bench_pages.h"
 #include "bench/counting_memory.h"
 #include "bench/region_engines.h"
+#include "hostapi/host_api.h"
 #include "masking/mask_region.h"
 
 namespace bench {
@@ -24,7 +25,7 @@ std::int64_t FullWork(const std::vector<Frame>& frames) {
       return -1;
     }
   }
-  region->GrowSlivers(300);
+  region->GrowSlivers(kMinimumRectangleSize);
   std::int64_t sum = 0;
   for (const masking::MaskPiece* p = region->First(); p != nullptr; p = p->next) {
     sum += std::int64_t{p->x} + p->y + p->width + p->height;

@@ -377,7 +377,7 @@ TEST(Region, ShortageDuringASplitFailsTheRegionForGood) {
     EXPECT_EQ(RegionFault(*region), "");
     const Rects carved = Pieces(*region);
     EXPECT_FALSE(region->Exclude(0, 0, 1000, 500));
-    region->GrowSlivers(300);
+    region->GrowSlivers(kMinimumRectangleSize);
     EXPECT_EQ(Pieces(*region), carved) << "allocation " << failing;
     MaskRegion::Destroy(region);
     EXPECT_EQ(LiveBlocks(), 0);
@@ -536,7 +536,8 @@ TEST(RegionSelfCheckDeathTest, ACheckedBuildStopsAtTheStepAfterDamage) {
   };
   EXPECT_DEATH(static_cast<void>(damaged()->Exclude(600, 600, 10, 10)),
                "mask region: the stamps do not fall");
-  EXPECT_DEATH(damaged()->GrowSlivers(300), "mask region: the stamps do not fall");
+  EXPECT_DEATH(damaged()->GrowSlivers(kMinimumRectangleSize),
+               "mask region: the stamps do not fall");
 }
 #endif
 
