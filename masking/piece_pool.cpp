@@ -7,8 +7,9 @@
 
 namespace masking {
 
-// A slab's header; its pieces follow it in the same block.
-struct PieceSlab {
+// A slab's header; its pieces follow it in the same block, so it is as
+// aligned as they are (on a 32-bit system a pointer is not).
+struct alignas(MaskPiece) PieceSlab {
   PieceSlab* next;
 };
 static_assert(sizeof(PieceSlab) % alignof(MaskPiece) == 0, "pieces follow the header aligned");
