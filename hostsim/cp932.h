@@ -13,6 +13,18 @@
 
 namespace hostsim {
 
+enum class Conversion {
+  kDone,
+  kNotHeld,  // the text is not valid in its encoding, or has no counterpart in the other
+  kFailed,   // the conversion could not be made at all (no converter, no memory);
+             // errno (POSIX) or GetLastError() (Windows) says why
+};
+
+// Converts code page 932 text to UTF-8 into `out`.
+Conversion Cp932ToUtf8(std::string_view text, std::string& out);
+// Converts UTF-8 text to code page 932 into `out`.
+Conversion Utf8ToCp932(std::string_view text, std::string& out);
+
 // Converts code page 932 text to UTF-8; nothing if the text is not valid code
 // page 932.
 std::optional<std::string> Cp932ToUtf8(std::string_view text);

@@ -16,12 +16,18 @@ bool Unavailable(iconv_t cd) {
 
 // One converter per direction, opened on first use and kept: opening one
 // costs far more than a conversion, and attribute names are converted on
-// every call of the host API that takes one. Single-threaded, like the
+// every call of the host API that takes one. One that could not be opened
+// (memory ran short) is tried again next time. Single-threaded, like the
 // stand-in.
 iconv_t Converter(bool toUtf8) {
-  static iconv_t toUtf8Converter = iconv_open("UTF-8", "CP932");
-  static iconv_t toCp932Converter = iconv_open("CP932", "UTF-8");
-  return toUtf8 ? toUtf8Converter : toCp932Converter;
+  static iconv_t converters[2] = {
+      reinterpret_cast<iconv_t>(-1),   // NOLINT(performance-no-int-to-ptr)
+      reinterpret_cast<iconv_t>(-1)};  // NOLINT(performance-no-int-to-ptr)
+  iconv_t& converter = converters[toUtf8 ? 1 : 0];
+  if (Unavailable(converter)) {
+    converter = toUtf8 ? iconv_open("UTF-8", "CP932") : iconv_open("CP932", "UTF-8");
+  }
+  return converter;
 }
 
 enum class Step { kDone, kBadInput, kUnavailable };
@@ -50,14 +56,34 @@ Step Convert(iconv_t cd, std::string_view text, std::string& out, std::size_t& c
   return Step::kDone;
 }
 
+Conversion ConvertAll(bool toUtf8, std::string_view text, std::string& out) {
+  std::size_t consumed = 0;
+  switch (Convert(Converter(toUtf8), text, out, consumed)) {
+    case Step::kDone:
+      return Conversion::kDone;
+    case Step::kBadInput:
+      return Conversion::kNotHeld;
+    case Step::kUnavailable:
+      break;
+  }
+  return Conversion::kFailed;
+}
+
 std::optional<std::string> ConvertAll(bool toUtf8, std::string_view text) {
   std::string out;
-  std::size_t consumed = 0;
-  if (Convert(Converter(toUtf8), text, out, consumed) != Step::kDone) return std::nullopt;
+  if (ConvertAll(toUtf8, text, out) != Conversion::kDone) return std::nullopt;
   return out;
 }
 
 }  // namespace
+
+Conversion Cp932ToUtf8(std::string_view text, std::string& out) {
+  return ConvertAll(true, text, out);
+}
+
+Conversion Utf8ToCp932(std::string_view text, std::string& out) {
+  return ConvertAll(false, text, out);
+}
 
 std::optional<std::string> Cp932ToUtf8(std::string_view text) { return ConvertAll(true, text); }
 

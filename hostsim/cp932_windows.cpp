@@ -8,53 +8,80 @@ namespace {
 
 constexpr UINT kCodePage932 = 932;
 
-std::optional<std::wstring> ToWide(UINT codePage, std::string_view text, DWORD flags) {
-  if (text.empty()) return std::wstring();
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
-  if (length <= 0) return std::nullopt;
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(codePage, flags, text.data(), size, wide.data(), length);
-  return wide;
+// Bad input is text the code page does not hold; any other failure is the
+// system's.
+Conversion Failed() {
+  return GetLastError() == ERROR_NO_UNICODE_TRANSLATION ? Conversion::kNotHeld
+                                                        : Conversion::kFailed;
 }
 
-std::optional<std::string> FromWide(UINT codePage, const std::wstring& wide) {
-  if (wide.empty()) return std::string();
+Conversion ToWide(UINT codePage, std::string_view text, DWORD flags, std::wstring& wide) {
+  wide.clear();
+  if (text.empty()) return Conversion::kDone;
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
+  if (length <= 0) return Failed();
+  wide.assign(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(codePage, flags, text.data(), size, wide.data(), length);
+  return Conversion::kDone;
+}
+
+Conversion FromWide(UINT codePage, const std::wstring& wide, std::string& out) {
+  out.clear();
+  if (wide.empty()) return Conversion::kDone;
   const int size = static_cast<int>(wide.size());
   const DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
   BOOL usedDefault = FALSE;
   BOOL* usedDefaultPointer = codePage == CP_UTF8 ? nullptr : &usedDefault;
   const int length =
       WideCharToMultiByte(codePage, flags, wide.c_str(), size, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::nullopt;
-  std::string out(static_cast<std::size_t>(length), '\0');
+  if (length <= 0) return Failed();
+  out.assign(static_cast<std::size_t>(length), '\0');
   WideCharToMultiByte(codePage, flags, wide.c_str(), size, out.data(), length, nullptr,
                       usedDefaultPointer);
-  if (usedDefault) return std::nullopt;
+  return usedDefault ? Conversion::kNotHeld : Conversion::kDone;
+}
+
+Conversion Convert(UINT from, UINT to, std::string_view text, std::string& out) {
+  std::wstring wide;
+  const Conversion result = ToWide(from, text, MB_ERR_INVALID_CHARS, wide);
+  return result != Conversion::kDone ? result : FromWide(to, wide, out);
+}
+
+std::optional<std::string> Converted(UINT from, UINT to, std::string_view text) {
+  std::string out;
+  if (Convert(from, to, text, out) != Conversion::kDone) return std::nullopt;
   return out;
 }
 
 }  // namespace
 
+Conversion Cp932ToUtf8(std::string_view text, std::string& out) {
+  return Convert(kCodePage932, CP_UTF8, text, out);
+}
+
+Conversion Utf8ToCp932(std::string_view text, std::string& out) {
+  return Convert(CP_UTF8, kCodePage932, text, out);
+}
+
 std::optional<std::string> Cp932ToUtf8(std::string_view text) {
-  const auto wide = ToWide(kCodePage932, text, MB_ERR_INVALID_CHARS);
-  if (!wide) return std::nullopt;
-  return FromWide(CP_UTF8, *wide);
+  return Converted(kCodePage932, CP_UTF8, text);
 }
 
 std::optional<std::string> Utf8ToCp932(std::string_view text) {
-  const auto wide = ToWide(CP_UTF8, text, MB_ERR_INVALID_CHARS);
-  if (!wide) return std::nullopt;
-  return FromWide(kCodePage932, *wide);
+  return Converted(CP_UTF8, kCodePage932, text);
 }
 
 std::string Cp932ToUtf8ForDisplay(std::string_view text) {
   // Without MB_ERR_INVALID_CHARS bytes that are not code page 932 become
   // U+FFFD (or the code page's default character).
-  const auto wide = ToWide(kCodePage932, text, 0);
-  if (!wide) return std::string();
-  const auto utf8 = FromWide(CP_UTF8, *wide);
-  return utf8 ? *utf8 : std::string();
+  std::wstring wide;
+  std::string utf8;
+  if (ToWide(kCodePage932, text, 0, wide) != Conversion::kDone ||
+      FromWide(CP_UTF8, wide, utf8) != Conversion::kDone) {
+    return std::string();
+  }
+  return utf8;
 }
 
 }  // namespace hostsim

@@ -6,31 +6,55 @@
 namespace hostsim {
 namespace {
 
+// The host's result for an open: whatever keeps a file from being read is
+// a matter of access, as the host sees it.
 HostResult OpenResult(FileStatus status) {
   switch (status) {
     case FileStatus::kOk:
       return kHostOk;
     case FileStatus::kNotFound:
       return kHostFileNotFound;
-    case FileStatus::kAccessDenied:
-      return kHostAccessDenied;
     case FileStatus::kInvalid:
+      return kHostBadFormat;
+    case FileStatus::kAccessDenied:
+    case FileStatus::kExists:
+    case FileStatus::kChanged:
+    case FileStatus::kFailed:
       break;
   }
-  return kHostBadFormat;
+  return kHostAccessDenied;
+}
+
+// The host's result for a save that failed.
+HostResult SaveResult(FileStatus status) {
+  switch (status) {
+    case FileStatus::kAccessDenied:
+      return kHostAccessDenied;
+    case FileStatus::kNotFound:
+      return kHostFileNotFound;
+    case FileStatus::kExists:
+      return kHostFileExists;
+    case FileStatus::kOk:
+    case FileStatus::kInvalid:
+    case FileStatus::kChanged:
+    case FileStatus::kFailed:
+      break;
+  }
+  return kHostFail;
 }
 
 }  // namespace
 
 FileStatus ReadDocumentFile(const std::string& path, Document& out, FileVersion& version,
-                            std::string& reason) {
+                            std::string& reason, std::string* text) {
   std::string resolved;
   FileStatus status = ResolvePath(path, resolved, reason);
   if (status != FileStatus::kOk) return status;
-  std::string text;
-  status = ReadWholeFile(resolved, kMaxDocumentSize, text, version, reason);
+  std::string read;
+  std::string& bytes = text != nullptr ? *text : read;
+  status = ReadWholeFile(resolved, kMaxDocumentSize, bytes, version, reason);
   if (status != FileStatus::kOk) return status;
-  if (!ParseDocument(text, out, reason)) {
+  if (!ParseDocument(bytes, out, reason)) {
     reason = "not a valid document: " + reason;
     return FileStatus::kInvalid;
   }
@@ -45,7 +69,8 @@ HostResult LoadDocument(const char* hostPath, Document& document, DocumentOrigin
     return kHostBadName;
   }
   origin.location = *path;
-  const FileStatus read = ReadDocumentFile(*path, document, origin.version, reason);
+  const FileStatus read =
+      ReadDocumentFile(*path, document, origin.version, reason, &origin.content);
   if (read != FileStatus::kOk) return OpenResult(read);
   ResolvePath(*path, origin.location, reason);
   // Refused at the open already, as the host does for a read-only document.
@@ -55,15 +80,26 @@ HostResult LoadDocument(const char* hostPath, Document& document, DocumentOrigin
 HostResult StoreDocument(DocumentOrigin& origin, const Document& document, std::string& reason) {
   ReplaceRules rules;
   rules.unchangedSince = &origin.version;
+  rules.unchangedContent = &origin.content;
   FileVersion saved;
-  const bool written = ReplaceFileWith(
+  // What is written is what the next save of this open document compares with.
+  std::string written;
+  written.reserve(origin.content.size());
+  const FileStatus status = ReplaceFileWith(
       origin.location, rules,
-      [&document](const TextSink& sink, std::string& why) {
-        return WriteDocument(document, sink, why);
+      [&document, &written](const TextSink& sink, std::string& why) {
+        return WriteDocument(
+            document,
+            [&sink, &written](std::string_view text) {
+              written.append(text);
+              return sink(text);
+            },
+            why);
       },
       &saved, reason);
-  if (!written) return kHostAccessDenied;
+  if (status != FileStatus::kOk) return SaveResult(status);
   origin.version = saved;
+  origin.content = std::move(written);
   return kHostOk;
 }
 

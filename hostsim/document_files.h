@@ -11,9 +11,10 @@
 namespace hostsim {
 
 // Reads and parses the document file at `path` (a file-system path; symbolic
-// links are followed) and gives the version it was read in. `reason` says
-// why it failed; kInvalid means it is not a valid document.
+// links are followed) and gives the version it was read in and, if `text` is
+// given, its bytes. `reason` says why it failed; kInvalid means it is not a
+// valid document.
 FileStatus ReadDocumentFile(const std::string& path, Document& out, FileVersion& version,
-                            std::string& reason);
+                            std::string& reason, std::string* text = nullptr);
 
 }  // namespace hostsim

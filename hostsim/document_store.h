@@ -15,6 +15,7 @@ namespace hostsim {
 struct DocumentOrigin {
   std::string location;  // the file itself (symbolic links followed)
   FileVersion version;   // the file as it was read or last saved
+  std::string content;   // its bytes then, to tell a change that the times miss
 };
 
 // Loads the document at `hostPath` (ANSI code page, as the host API receives
@@ -24,7 +25,10 @@ HostResult LoadDocument(const char* hostPath, Document& document, DocumentOrigin
                         std::string& reason);
 
 // Saves the document where it came from, unless someone else changed it
-// there since; on success `origin` describes what is there now.
+// there since; on success `origin` describes what is there now. On failure
+// the result code is the one whose message fits: kHostAccessDenied only for
+// a matter of access, kHostFail for a full disk, a file too large or a
+// change by someone else.
 HostResult StoreDocument(DocumentOrigin& origin, const Document& document, std::string& reason);
 
 }  // namespace hostsim

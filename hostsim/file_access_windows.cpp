@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -13,13 +14,14 @@ namespace hostsim {
 namespace {
 
 SaveStep failingSaveStep = SaveStep::kNone;
+DWORD failingSaveError = 0;
 void (*saveStepWatcher)(SaveStep) = nullptr;
 
 // Begins a step: tells the test watcher, and fails it when a test asked for that.
 bool BeginStep(SaveStep step) {
   if (saveStepWatcher != nullptr) saveStepWatcher(step);
   if (step != failingSaveStep) return true;
-  SetLastError(ERROR_WRITE_FAULT);
+  SetLastError(failingSaveError != 0 ? failingSaveError : ERROR_WRITE_FAULT);
   return false;
 }
 
@@ -38,6 +40,41 @@ std::string SystemReason(DWORD code) {
 FileStatus StatusOf(DWORD code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? FileStatus::kNotFound
                                                                       : FileStatus::kAccessDenied;
+}
+
+// What a system error of a save means for the caller.
+FileStatus StatusOfError(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return FileStatus::kNotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return FileStatus::kAccessDenied;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return FileStatus::kExists;
+    default:
+      return FileStatus::kFailed;
+  }
+}
+
+// Whether the open file holds exactly `expected`, read from its start.
+bool HoldsExactly(HANDLE file, const std::string& expected) {
+  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  char buffer[65536];
+  std::size_t at = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) return false;
+    if (got == 0) return at == expected.size();
+    if (got > expected.size() - at || std::memcmp(buffer, expected.data() + at, got) != 0) {
+      return false;
+    }
+    at += got;
+  }
 }
 
 std::int64_t Ticks(const FILETIME& time) {
@@ -66,6 +103,26 @@ bool VersionAt(const std::string& path, FileVersion& version) {
   CloseHandle(file);
   return ok;
 }
+
+// The temporary file of a save: closed, and removed unless its name was
+// cleared (it took the document's place), when it goes out of scope.
+struct Temporary {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  std::string name;
+
+  Temporary() = default;
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+  ~Temporary() {
+    Close();
+    if (!name.empty()) DeleteFileA(name.c_str());
+  }
+  bool Close() {
+    const bool closed = file == INVALID_HANDLE_VALUE || CloseHandle(file) != 0;
+    file = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+};
 
 std::string Folder(const std::string& path) {
   const std::size_t slash = path.find_last_of("\\/");
@@ -190,50 +247,65 @@ FileStatus CheckReplaceable(const std::string& path, std::string& reason) {
   return FileStatus::kOk;
 }
 
-bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
-                     const ContentWriter& content, FileVersion* version, std::string& reason) {
+FileStatus ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
+                           const ContentWriter& content, FileVersion* version,
+                           std::string& reason) {
   FileVersion current;
   const bool exists = VersionAt(path, current);
-  if (!exists && (rules.unchangedSince != nullptr || !rules.mayCreate)) {
-    reason = path + (rules.unchangedSince != nullptr ? " was removed since it was opened"
-                                                     : ": " + SystemReason(GetLastError()));
-    return false;
-  }
-  if (exists) {
+  if (!exists) {
+    const DWORD code = GetLastError();
+    if (rules.unchangedSince != nullptr) {
+      reason = path + " was removed since it was opened";
+      return FileStatus::kChanged;
+    }
+    if (!rules.mayCreate) {
+      reason = "cannot replace " + path + ": " + SystemReason(code);
+      return StatusOfError(code);
+    }
+  } else {
+    if (rules.notSameFileAs != nullptr && current.SameFile(*rules.notSameFileAs)) {
+      reason = path + " is the document itself";
+      return FileStatus::kAccessDenied;
+    }
+    if (!rules.mayReplace) {
+      reason = path + " already exists";
+      return FileStatus::kExists;
+    }
     std::string why;
     if (CheckReplaceable(path, why) != FileStatus::kOk) {
       reason = path + " " + why;
-      return false;
-    }
-    if (rules.notSameFileAs != nullptr && current.SameFile(*rules.notSameFileAs)) {
-      reason = path + " is the document itself";
-      return false;
+      return FileStatus::kAccessDenied;
     }
     if (rules.unchangedSince != nullptr && current != *rules.unchangedSince) {
       reason = path + " was changed by someone else since it was opened";
-      return false;
+      return FileStatus::kChanged;
     }
   }
-  // A short name of fixed length beside the file. CREATE_NEW never reuses a
-  // file that happens to exist.
+  // A short name of fixed length beside the file (the system has no unnamed
+  // files). CREATE_NEW never reuses a file that happens to exist. From then
+  // on the file goes, whatever happens (an exception from the writer
+  // included), unless it took the document's place.
   static unsigned counter = 0;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  std::string temporary;
-  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+  Temporary temporary;
+  for (int attempt = 0; attempt < 100 && temporary.file == INVALID_HANDLE_VALUE; ++attempt) {
     char name[32];
     std::snprintf(name, sizeof name, "\\.velumo-%08x",
                   static_cast<unsigned>(GetCurrentProcessId() * 7919u + ++counter));
-    temporary = Folder(path) + name;
+    temporary.name = Folder(path) + name;
     if (BeginStep(SaveStep::kCreateTemporary)) {
-      file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      temporary.file = CreateFileA(temporary.name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+    if (temporary.file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  if (file == INVALID_HANDLE_VALUE) {
-    reason = "cannot create a temporary file next to " + path + ": " + SystemReason(GetLastError());
-    return false;
+  if (temporary.file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    temporary.name.clear();
+    reason = "cannot create a temporary file next to " + path + ": " + SystemReason(code);
+    return StatusOfError(code);
   }
+  HANDLE file = temporary.file;
+
   const bool shortWrite = !BeginStep(SaveStep::kWriteTemporary);
   DWORD failure = 0;
   const TextSink sink = [file, shortWrite, &failure](std::string_view text) {
@@ -255,38 +327,68 @@ bool ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
   bool ok = content(sink, why);
   if (!ok && failure != 0) why = SystemReason(failure);
   if (ok && (!BeginStep(SaveStep::kFlushTemporary) || !FlushFileBuffers(file))) {
-    why = SystemReason(GetLastError());
+    failure = GetLastError();
+    why = SystemReason(failure);
     ok = false;
   }
-  const bool closed = CloseHandle(file) != 0;
+  const bool closed = temporary.Close();
   if (ok && (!BeginStep(SaveStep::kCloseTemporary) || !closed)) {
-    why = SystemReason(GetLastError());
+    failure = GetLastError();
+    why = SystemReason(failure);
     ok = false;
   }
   if (!ok) {
-    DeleteFileA(temporary.c_str());
     reason = "cannot write " + path + ": " + why;
-    return false;
+    return failure != 0 ? StatusOfError(failure) : FileStatus::kFailed;
   }
-  // The last look before the rename: someone may have written meanwhile.
-  FileVersion now;
-  if (rules.unchangedSince != nullptr && (!VersionAt(path, now) || now != *rules.unchangedSince)) {
-    DeleteFileA(temporary.c_str());
-    reason = path + " was changed by someone else since it was opened";
-    return false;
-  }
-  if (!BeginStep(SaveStep::kRename) ||
-      !MoveFileExA(temporary.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    reason = "cannot replace " + path + ": " + SystemReason(GetLastError());
-    DeleteFileA(temporary.c_str());
-    return false;
+
+  if (!exists) {
+    if (!BeginStep(SaveStep::kName) ||
+        !MoveFileExA(temporary.name.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      const DWORD code = GetLastError();
+      const bool taken = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+      reason = taken ? path + (rules.mayReplace ? " was created by someone else meanwhile"
+                                                : " already exists")
+                     : "cannot create " + path + ": " + SystemReason(code);
+      return taken ? (rules.mayReplace ? FileStatus::kChanged : FileStatus::kExists)
+                   : StatusOfError(code);
+    }
+    temporary.name.clear();  // it is the document now
+  } else {
+    // The last look: writers are kept out while the version and the content
+    // are compared and the new file takes the original's place, which keeps
+    // its ACL and attributes.
+    HANDLE original = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FileVersion now;
+    const bool unchanged =
+        original != INVALID_HANDLE_VALUE && VersionOf(original, now) &&
+        (rules.unchangedSince == nullptr || now == *rules.unchangedSince) &&
+        (rules.unchangedContent == nullptr || HoldsExactly(original, *rules.unchangedContent));
+    if (!unchanged) {
+      if (original != INVALID_HANDLE_VALUE) CloseHandle(original);
+      reason = path + " was changed by someone else since it was opened";
+      return FileStatus::kChanged;
+    }
+    const bool replaced =
+        BeginStep(SaveStep::kExchange) &&
+        ReplaceFileA(path.c_str(), temporary.name.c_str(), nullptr, 0, nullptr, nullptr);
+    const DWORD code = GetLastError();
+    CloseHandle(original);
+    if (!replaced) {
+      reason = "cannot replace " + path + ": " + SystemReason(code);
+      return StatusOfError(code);
+    }
+    temporary.name.clear();  // it is the document now
   }
   if (version != nullptr) VersionAt(path, *version);
-  return true;
+  return FileStatus::kOk;
 }
 
-void FailSaveStepForTesting(SaveStep step) { failingSaveStep = step; }
+void FailSaveStepForTesting(SaveStep step, int systemError) {
+  failingSaveStep = step;
+  failingSaveError = static_cast<DWORD>(systemError);
+}
 
 void WatchSaveStepsForTesting(void (*watcher)(SaveStep step)) { saveStepWatcher = watcher; }
 

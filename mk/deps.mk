@@ -13,7 +13,8 @@
 # a package is missing, stops and names it. With VELUMO_NO_INSTALL=1, `make
 # deps` (and so `make demo` and `make test`) checks too instead of installing.
 
-PACKAGES_native := g++ cmake make libgtest-dev nlohmann-json3-dev
+# libacl1-dev: a save keeps the document's ACL; acl (setfacl, getfacl): its tests.
+PACKAGES_native := g++ cmake make libgtest-dev nlohmann-json3-dev libacl1-dev acl
 # pixman: the region benchmark's yardstick.
 PACKAGES_bench := libbenchmark-dev libpixman-1-dev pkgconf
 PACKAGES_fuzz := clang-14 libclang-rt-14-dev libfuzzer-14-dev

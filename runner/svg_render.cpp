@@ -229,5 +229,5 @@ bool RenderDocumentSvg(const std::string& documentPath, const std::string& svgPa
   hostsim::ReplaceRules rules;
   rules.notSameFileAs = &version;
   rules.mayCreate = true;
-  return hostsim::ReplaceFileContent(svgPath, svg, rules, error);
+  return hostsim::ReplaceFileContent(svgPath, svg, rules, error) == hostsim::FileStatus::kOk;
 }

@@ -226,16 +226,17 @@ TEST(DocumentFileTest, AtomicWriteReplacesTheWholeFileAndKeepsItsMode) {
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   std::string error;
   const std::string content(200000, 'y');
-  ASSERT_TRUE(hostsim::ReplaceFileContent(path, content, {}, error)) << error;
+  ASSERT_EQ(hostsim::ReplaceFileContent(path, content, {}, error), FileStatus::kOk) << error;
   EXPECT_EQ(ReadFile(path), content);
-  ASSERT_TRUE(hostsim::ReplaceFileContent(path, "short", {}, error)) << error;
+  ASSERT_EQ(hostsim::ReplaceFileContent(path, "short", {}, error), FileStatus::kOk) << error;
   EXPECT_EQ(ReadFile(path), "short") << "nothing of the longer content is left";
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
   EXPECT_EQ(dir.List(), std::vector<std::string>{"doc.json"});
 
-  EXPECT_FALSE(hostsim::ReplaceFileContent(dir.File("none/doc.json"), "x", {}, error));
+  EXPECT_EQ(hostsim::ReplaceFileContent(dir.File("none/doc.json"), "x", {}, error),
+            FileStatus::kNotFound);
   EXPECT_NE(error.find("No such file"), std::string::npos) << error;
   EXPECT_EQ(dir.List(), std::vector<std::string>{"doc.json"});
 }

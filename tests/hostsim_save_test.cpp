@@ -27,18 +27,27 @@ using testdoc::Json;
 
 struct StepCase {
   SaveStep step;
-  const char* name;
+  int code;           // the system error it fails with
   const char* error;  // how ReplaceFileWith's error text begins
-  int code;           // the system error it reports
+  HostResult result;  // what the host's save answers
 };
 
+// Every step before the document is replaced, failing as the system makes
+// it fail: only a refused access is the host's "cannot open".
 const StepCase kSteps[] = {
-    {SaveStep::kCreateTemporary, "create", "cannot create a temporary file next to ", EMFILE},
-    {SaveStep::kWriteTemporary, "write", "cannot write ", ENOSPC},
-    {SaveStep::kFlushTemporary, "flush", "cannot write ", EIO},
-    {SaveStep::kCloseTemporary, "close", "cannot write ", EIO},
-    {SaveStep::kRename, "rename", "cannot replace ", EXDEV},
+    {SaveStep::kCreateTemporary, EMFILE, "cannot create a temporary file next to ", kHostFail},
+    {SaveStep::kCreateTemporary, EACCES, "cannot create a temporary file next to ",
+     kHostAccessDenied},
+    {SaveStep::kWriteTemporary, ENOSPC, "cannot write ", kHostFail},
+    {SaveStep::kWriteTemporary, EFBIG, "cannot write ", kHostFail},
+    {SaveStep::kFlushTemporary, EIO, "cannot write ", kHostFail},
+    {SaveStep::kName, EACCES, "cannot create a temporary file next to ", kHostAccessDenied},
+    {SaveStep::kExchange, EXDEV, "cannot replace ", kHostFail},
 };
+
+std::string StepName(const StepCase& c) {
+  return std::to_string(static_cast<int>(c.step)) + " with " + std::strerror(c.code);
+}
 
 // Three pages: keep-frames among other annotations, a page without frames,
 // and a page whose low top strip is smaller than the host accepts.
@@ -60,11 +69,12 @@ TEST_F(SaveTest, AtomicWriteFailingAtEachStepKeepsTheOriginalAndSaysWhy) {
   const std::string path = dir_.File("doc.json");
   const std::string original(100000, 'o');
   for (const StepCase& c : kSteps) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(StepName(c));
     testdoc::WriteFile(path, original);
-    hostsim::FailSaveStepForTesting(c.step);
+    hostsim::FailSaveStepForTesting(c.step, c.code);
     std::string error;
-    EXPECT_FALSE(hostsim::ReplaceFileContent(path, std::string(200000, 'n'), {}, error));
+    EXPECT_NE(hostsim::ReplaceFileContent(path, std::string(200000, 'n'), {}, error),
+              hostsim::FileStatus::kOk);
     hostsim::FailSaveStepForTesting(SaveStep::kNone);
     EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
     EXPECT_NE(error.find(std::strerror(c.code)), std::string::npos) << error;
@@ -73,7 +83,7 @@ TEST_F(SaveTest, AtomicWriteFailingAtEachStepKeepsTheOriginalAndSaysWhy) {
   }
   // The hook is off again: the next write goes through.
   std::string error;
-  ASSERT_TRUE(hostsim::ReplaceFileContent(path, "new", {}, error)) << error;
+  ASSERT_EQ(hostsim::ReplaceFileContent(path, "new", {}, error), hostsim::FileStatus::kOk) << error;
   EXPECT_EQ(testdoc::ReadFile(path), "new");
 }
 
@@ -87,9 +97,9 @@ TEST_F(SaveTest, HostSaveFailingAtEachStepReportsItAndKeepsTheDocumentOpen) {
   ASSERT_EQ(HostGetAnnotationInformation(document, 1, 0, 2, &info, nullptr), kHostOk);
   ASSERT_EQ(HostRemoveAnnotation(document, info.handle, nullptr), kHostOk);
   for (const StepCase& c : kSteps) {
-    SCOPED_TRACE(c.name);
-    hostsim::FailSaveStepForTesting(c.step);
-    EXPECT_EQ(HostSaveDocument(document, nullptr), kHostAccessDenied);
+    SCOPED_TRACE(StepName(c));
+    hostsim::FailSaveStepForTesting(c.step, c.code);
+    EXPECT_EQ(HostSaveDocument(document, nullptr), c.result);
     hostsim::FailSaveStepForTesting(SaveStep::kNone);
     EXPECT_EQ(testdoc::ReadFile(path), before);
     EXPECT_EQ(dir_.List(), std::vector<std::string>{"doc.json"});
@@ -110,11 +120,11 @@ TEST_F(SaveTest, PassWhoseSaveFailsAtAnyStepEndsWithTheHostMessage) {
   const std::vector<std::string> pageMessages = RecordedMessages();
   ASSERT_EQ(pageMessages.size(), 1u) << "page 3's strips are too low for the host";
   for (const StepCase& c : kSteps) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(StepName(c));
     testdoc::WriteFile(path, bytes);
     hostsim::Reset();
     RecordedMessages().clear();
-    hostsim::FailSaveStepForTesting(c.step);
+    hostsim::FailSaveStepForTesting(c.step, c.code);
     EXPECT_FALSE(MaskDocument(path.c_str()));
     hostsim::FailSaveStepForTesting(SaveStep::kNone);
     const std::vector<int> ordinals = Ordinals();
@@ -123,7 +133,9 @@ TEST_F(SaveTest, PassWhoseSaveFailsAtAnyStepEndsWithTheHostMessage) {
     EXPECT_EQ(ordinals.back(), kOrdinalCloseDocument);
     EXPECT_EQ(hostsim::OpenHandleCount(), 0);
     std::vector<std::string> expected = pageMessages;
-    expected.push_back(testdoc::Cp932("指定されたファイルを開くことができません。"));
+    expected.push_back(testdoc::Cp932(c.result == kHostAccessDenied
+                                          ? "指定されたファイルを開くことができません。"
+                                          : "エラーが発生しました。"));
     EXPECT_EQ(RecordedMessages(), expected);
     EXPECT_EQ(testdoc::ReadFile(path), bytes);
     EXPECT_EQ(dir_.List(), std::vector<std::string>{"doc.json"});
