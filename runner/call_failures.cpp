@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <new>
 
 #include "hostapi/host_api.h"
 #include "runner/display_text.h"
@@ -73,8 +74,16 @@ std::string DescribeFailure(const hostsim::CallFailure& failure) {
 }
 
 void PrintFailure(const hostsim::CallFailure& failure) {
-  const std::string line = DescribeFailure(failure) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  try {
+    const std::string line = DescribeFailure(failure) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  } catch (const std::bad_alloc&) {
+    // The short form needs no memory; the failing call's result is not
+    // changed by its report.
+    std::fprintf(stderr,
+                 "velumo: call %d of the host failed (0x%08X); not enough memory to say more\n",
+                 failure.ordinal, static_cast<std::uint32_t>(failure.result));
+  }
 }
 
 }  // namespace runner

@@ -9,13 +9,14 @@ namespace runner {
 
 namespace {
 
-// The length of the UTF-8 sequence at the start of `text`, or 0 if it is not
-// one (overlong forms, surrogates and values beyond U+10FFFF included).
-std::size_t SequenceLength(std::string_view text) {
+// The length of the UTF-8 sequence at the start of `text` and its code point,
+// or 0 if it is not one (overlong forms, surrogates and values beyond
+// U+10FFFF included).
+std::size_t DecodeSequence(std::string_view text, std::uint32_t& code) {
   const auto lead = static_cast<unsigned char>(text[0]);
+  code = lead;
   if (lead < 0x80) return 1;
   std::size_t length = 0;
-  std::uint32_t code = 0;
   if ((lead & 0xE0) == 0xC0) {
     length = 2;
     code = lead & 0x1Fu;
@@ -39,8 +40,15 @@ std::size_t SequenceLength(std::string_view text) {
   return length;
 }
 
+// The characters that reorder the text around them when it is shown
+// (Unicode's Bidi_Control): a name holding one could show as another.
+bool IsBidiControl(std::uint32_t code) {
+  return code == 0x061C || code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+
 void AppendEscape(std::string& out, const char* format, unsigned value) {
-  char escape[8];
+  char escape[16];
   std::snprintf(escape, sizeof escape, format, value);
   out += escape;
 }
@@ -52,15 +60,17 @@ std::string PrintableText(std::string_view text) {
   out.reserve(text.size());
   while (!text.empty()) {
     const auto byte = static_cast<unsigned char>(text[0]);
-    const std::size_t length = SequenceLength(text);
+    std::uint32_t code = 0;
+    const std::size_t length = DecodeSequence(text, code);
     if (length == 0 || byte < 0x20 || byte == 0x7F) {
       AppendEscape(out, "\\x%02x", byte);
       text.remove_prefix(1);
       continue;
     }
-    const auto second = length == 2 ? static_cast<unsigned char>(text[1]) : 0u;
-    if (byte == 0xC2 && second <= 0x9F) {
-      AppendEscape(out, "\\u%04x", second);  // a C1 control character
+    if (code == '\\') {
+      out += "\\\\";  // so that a name holding "\x09" never reads as a tab
+    } else if ((code >= 0x80 && code <= 0x9F) || IsBidiControl(code)) {
+      AppendEscape(out, "\\u%04x", code);
     } else {
       out.append(text.data(), length);
     }

@@ -1,15 +1,15 @@
 #include "runner/host_paths.h"
 
-#include "hostsim/cp932.h"
-
 namespace runner {
 
-std::optional<std::string> HostPathFor(const std::string& fileSystemPath) {
-  std::optional<std::string> hostPath = hostsim::Utf8ToCp932(fileSystemPath);
-  if (!hostPath || hostPath->find('\0') != std::string::npos) return std::nullopt;
-  const std::optional<std::string> back = hostsim::Cp932ToUtf8(*hostPath);
-  if (!back || *back != fileSystemPath) return std::nullopt;
-  return hostPath;
+hostsim::Conversion HostPathFor(const std::string& fileSystemPath, std::string& hostPath) {
+  const hostsim::Conversion there = hostsim::Utf8ToCp932(fileSystemPath, hostPath);
+  if (there != hostsim::Conversion::kDone) return there;
+  if (hostPath.find('\0') != std::string::npos) return hostsim::Conversion::kNotHeld;
+  std::string back;
+  const hostsim::Conversion again = hostsim::Cp932ToUtf8(hostPath, back);
+  if (again != hostsim::Conversion::kDone) return again;
+  return back == fileSystemPath ? hostsim::Conversion::kDone : hostsim::Conversion::kNotHeld;
 }
 
 }  // namespace runner

@@ -1,6 +1,8 @@
 #include "runner/mask_arguments.h"
 
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "runner/display_text.h"
 #include "runner/host_paths.h"
@@ -28,14 +30,24 @@ std::optional<int> ReadMaskArguments(const ProgramText& program, int count,
                                   " (use -- before such a file name)")
                                      .c_str());
     }
-    const auto hostPath = HostPathFor(argument);
-    if (!hostPath) {
-      return UsageError(program, ("the file name \"" + PrintableText(argument) +
-                                  "\" cannot be handed to the host: code page 932 cannot hold "
-                                  "it exactly, so the host would work on another file")
-                                     .c_str());
+    std::string hostPath;
+    switch (HostPathFor(argument, hostPath)) {
+      case hostsim::Conversion::kDone:
+        break;
+      case hostsim::Conversion::kNotHeld:
+        return UsageError(program, ("the file name \"" + PrintableText(argument) +
+                                    "\" cannot be handed to the host: code page 932 cannot hold "
+                                    "it exactly, so the host would work on another file")
+                                       .c_str());
+      case hostsim::Conversion::kFailed:
+        // Not the name's fault: no converter could be made (memory ran short).
+        std::fprintf(stderr,
+                     "%s: cannot check the file name \"%s\": the conversion to code page 932 "
+                     "could not be made (no converter, or no memory)\n",
+                     program.name, PrintableText(argument).c_str());
+        return kExitStopped;
     }
-    hostPaths.push_back(*hostPath);
+    hostPaths.push_back(std::move(hostPath));
   }
   return std::nullopt;
 }

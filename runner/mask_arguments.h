@@ -15,7 +15,8 @@ namespace runner {
 // has them. Every name is turned into the path the host gets
 // (runner/host_paths.h) before the first document is touched. Returns
 // nothing when the command should run over `hostPaths`; else the status to
-// exit with, once the help or the usage error has been printed.
+// exit with, once the help or the usage error has been printed (kExitStopped
+// when a name could not be checked at all).
 std::optional<int> ReadMaskArguments(const ProgramText& program, int count,
                                      const char* const* arguments,
                                      std::vector<std::string>& hostPaths);

@@ -27,13 +27,14 @@ const ProgramText kVelumoText = {
     "render draws a document as an SVG picture; it never writes over the document,\n"
     "       a read-only file or anything but a regular file.\n"};
 
+// A run that stopped says so whatever became of its messages; a finished
+// one whose messages were lost says that.
 int ExitStatusFor(masking::CommandOutcome outcome, bool outputLost) {
-  if (outputLost) return kExitOutputLost;
   switch (outcome) {
     case masking::CommandOutcome::kFinished:
-      return kExitDone;
+      return outputLost ? kExitOutputLost : kExitDone;
     case masking::CommandOutcome::kFinishedUncovered:
-      return kExitUncovered;
+      return outputLost ? kExitOutputLost : kExitUncovered;
     case masking::CommandOutcome::kNotOurs:
     case masking::CommandOutcome::kNothingSelected:
     case masking::CommandOutcome::kStopped:

@@ -26,7 +26,8 @@ struct ProgramText {
 extern const ProgramText kVelumoText;
 
 // The exit status of a run of the masking command that ended with `outcome`;
-// `outputLost` when some message could not be written to standard output.
+// `outputLost` when some message could not be written to standard output
+// (kExitOutputLost only for a run that finished: a stopped run is 1).
 int ExitStatusFor(masking::CommandOutcome outcome, bool outputLost);
 
 // Prints the usage, the commands, the exit statuses and where the document

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -66,12 +67,7 @@ int Render(int count, char** arguments) {
   return kExitDone;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // A closed pipe on standard output must not kill the runner in the middle
-  // of a save: the failed write is noticed and reported instead.
-  std::signal(SIGPIPE, SIG_IGN);
+int Run(int argc, char** argv) {
   if (argc < 2) return runner::UsageError(kVelumoText, "no command given");
   const char* command = argv[1];
   if (runner::IsHelp(command)) return runner::PrintHelp(kVelumoText);
@@ -79,4 +75,22 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "mask") == 0) return Mask(argc - 2, argv + 2);
   if (std::strcmp(command, "render") == 0) return Render(argc - 2, argv + 2);
   return runner::UsageError(kVelumoText, "unknown command");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A closed pipe on standard output, or a file-size limit (ulimit -f), must
+  // not kill the runner in the middle of a save: the failed write is noticed
+  // and reported instead.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Whatever was being saved is as it was: a save replaces a file only
+    // once the whole new one is written. The text needs no memory.
+    std::fputs("velumo: not enough memory; stopped\n", stderr);
+    return kExitStopped;
+  }
 }
