@@ -22,7 +22,10 @@
 # demo installs packages; the others stop and name the Debian packages that are missing.
 #   make demo            installs the native packages, then masks examples/sample.json
 #                        with the console runner into demo-out/, with before/after pictures
-#   make check           the quick loop: test-native and test-sanitize
+#   make check           the quick loop: test-native and test-sanitize without the tests
+#                        labelled slow (make test runs those too)
+#   make stress          the signal-and-race stress of the runner's file handling
+#                        (tests/stress/), STRESS_RUNS runs (3000); on ramfs too as root
 #   make native          build build/native only; `make sanitize` likewise
 #   make bench           build/bench: every velumo_*bench* program it builds; with
 #                        BENCH_BEFORE=REV the region of git revision REV runs beside
@@ -48,7 +51,7 @@ JOBS ?= $(shell nproc)
 
 .NOTPARALLEL:
 .DEFAULT_GOAL := test
-.PHONY: all demo test check native test-native sanitize test-sanitize bench-build bench clean
+.PHONY: all demo test check native test-native sanitize test-sanitize stress bench-build bench clean
 
 all: test
 
@@ -74,8 +77,11 @@ test: deps test-native test-sanitize bench-build test-windows fuzz-check memchec
 	  echo "make test: all suites passed, but the 32-bit product was NOT executed: $${route#*route: }"; \
 	fi
 
+# The quick loop leaves out the tests labelled slow (a few seconds each, and
+# more under the sanitizers); they run in every other target.
+check: CTEST_LABELS := -LE slow
 check: test-native test-sanitize
-	@echo "make check: native and sanitizer suites passed"
+	@echo "make check: native and sanitizer suites passed (slow tests left out)"
 
 # --- native engine, stand-in host, runner and their tests -----------------
 
@@ -83,13 +89,23 @@ native: need-native build/native/CMakeCache.txt
 	cmake --build --preset native -j $(JOBS)
 
 test-native: native
-	ctest --preset native -j $(JOBS)
+	ctest --preset native -j $(JOBS) $(CTEST_LABELS)
 
 sanitize: need-native build/sanitize/CMakeCache.txt
 	cmake --build --preset sanitize -j $(JOBS)
 
 test-sanitize: sanitize
-	ctest --preset sanitize -j $(JOBS)
+	ctest --preset sanitize -j $(JOBS) $(CTEST_LABELS)
+
+# The runner's file handling against signals, other writers, allocation
+# failures and file-size limits, counted (tests/stress/file_safety_stress.py).
+STRESS_RUNS ?= 3000
+stress: native
+	/usr/bin/python3 tests/stress/file_safety_stress.py build/native/runner/velumo \
+	  --runs $(STRESS_RUNS) --failing-malloc build/native/tests/libvelumo_failing_malloc.so
+	@if [ "$$(id -u)" = 0 ]; then \
+	  /usr/bin/python3 tests/stress/file_safety_stress.py build/native/runner/velumo \
+	    --runs $(STRESS_RUNS) --ramfs --only signal,editor,in-place; fi
 
 # --- demo: mask the shipped sample with the console runner ----------------
 

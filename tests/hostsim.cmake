@@ -12,23 +12,24 @@ if(NOT WIN32)
   target_link_libraries(velumo_hostsim_test PRIVATE
     velumo_hostsim nlohmann_json::nlohmann_json GTest::gtest_main)
   velumo_warnings(velumo_hostsim_test)
-  gtest_discover_tests(velumo_hostsim_test DISCOVERY_TIMEOUT 60)
+  velumo_gtests(velumo_hostsim_test SLOW
+    "DocumentParseTest.SizeIsLimited:DocumentSerializeTest.WritesCompactPiecesWithinTheSizeLimit")
 
   # Saving that fails at each step, and passes that fail anywhere: nothing
   # is lost and no temporary file stays behind; nor when someone else changes
-  # the file or a signal cuts the save short.
+  # the file or a signal cuts the save short; the saved file's access.
   add_executable(velumo_hostsim_save_test
     ${CMAKE_CURRENT_LIST_DIR}/hostsim_save_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/hostsim_files_test.cpp)
   target_link_libraries(velumo_hostsim_save_test PRIVATE
     velumo_masking velumo_hostsim velumo_test_support nlohmann_json::nlohmann_json GTest::gtest_main)
   velumo_warnings(velumo_hostsim_save_test)
-  gtest_discover_tests(velumo_hostsim_save_test DISCOVERY_TIMEOUT 60)
+  velumo_gtests(velumo_hostsim_save_test SLOW "SafeSaveTest.SaveBeyondTheReadersSizeLimitFails")
 
   add_executable(velumo_svg_render_test ${CMAKE_CURRENT_LIST_DIR}/svg_render_test.cpp)
   target_link_libraries(velumo_svg_render_test PRIVATE
     velumo_svg_render velumo_masking velumo_test_support nlohmann_json::nlohmann_json
     GTest::gtest_main)
   velumo_warnings(velumo_svg_render_test)
-  gtest_discover_tests(velumo_svg_render_test DISCOVERY_TIMEOUT 60)
+  velumo_gtests(velumo_svg_render_test)
 endif()
