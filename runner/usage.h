@@ -9,10 +9,10 @@ namespace runner {
 
 // Exit statuses of velumo.
 constexpr int kExitDone = 0;        // finished, every page fully covered
-constexpr int kExitStopped = 1;     // stopped at a failing document, or no document
+constexpr int kExitStopped = 1;     // stopped at a failing document, no document, no memory
 constexpr int kExitUsage = 2;       // the command line was wrong: nothing was touched
 constexpr int kExitUncovered = 3;   // finished, but some page kept parts the host refused
-constexpr int kExitOutputLost = 4;  // standard output could not be written
+constexpr int kExitOutputLost = 4;  // finished, but standard output could not be written
 
 // The program's own words: its name, its usage lines and what its commands
 // do. The exit statuses and the document format are the same for both.

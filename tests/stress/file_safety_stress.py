@@ -107,7 +107,10 @@ class Writer(threading.Thread):
         if not in_place:
             with open(self.temporary, "w") as out:
                 out.write(with_mark(text, self.mark))
-        self.last_mark = "0" * MARK_WIDTH
+        # Whether the write went into the document as it then was; a write
+        # into a file that a save had already replaced is lost to anyone, as
+        # after any save.
+        self.stuck = False
         # A program that keeps the document open to write into it.
         self.fd = os.open(path, os.O_WRONLY) if in_place else -1
 
@@ -115,16 +118,16 @@ class Writer(threading.Thread):
         if self.in_place:
             time.sleep(self.delay)
             os.pwrite(self.fd, self.mark.encode(), self.offset)
-            # Written into a file that a finished save had already replaced:
-            # lost to anyone, as after any save; not counted.
-            replaced = os.fstat(self.fd).st_ino != os.stat(self.path).st_ino
+            self.stuck = os.fstat(self.fd).st_ino == os.stat(self.path).st_ino
             os.close(self.fd)
-            if replaced:
-                return
         else:
             time.sleep(self.delay)
             os.replace(self.temporary, self.path)
-        self.last_mark = self.mark
+            self.stuck = True
+
+    def marks(self):
+        """The marks the document may end with."""
+        return {self.mark} if self.stuck else {self.mark, "0" * MARK_WIDTH}
 
 
 def run_velumo(velumo, path, env=None, preexec=None, kill_after=None, kill_signal=None):
@@ -145,9 +148,9 @@ def died(status, said):
     return status < 0 or status == 2 or (status != 0 and not said.strip())
 
 
-def judge(counts, folder, path, original, writer_text, last_mark):
-    """Counts what the run left behind. `writer_text` is the document as the
-    other program writes it (None: no other program)."""
+def judge(counts, folder, path, original, writer=None, text=None):
+    """Counts what the run left behind; `writer` is the other program, if
+    any, and `text` the document it writes into."""
     names = sorted(os.listdir(folder))
     if names != [os.path.basename(path)]:
         counts.add("leftover")
@@ -157,24 +160,24 @@ def judge(counts, folder, path, original, writer_text, last_mark):
     except FileNotFoundError:
         counts.add("corrupt")
         return
-    expected_untouched = (original if writer_text is None
-                          else with_mark(writer_text, last_mark).encode())
-    if data == expected_untouched:
+    if writer is None:
+        if data != original:
+            try:
+                if not masked(json.loads(data)):
+                    counts.add("corrupt")
+            except ValueError:
+                counts.add("corrupt")
         return
     try:
         document = json.loads(data)
     except ValueError:
         counts.add("corrupt")
         return
-    if not masked(document) and writer_text is None:
-        counts.add("corrupt")
-        return
-    if writer_text is not None and document.get("writer") != last_mark:
+    mark = document.get("writer")
+    if mark not in writer.marks():
         counts.add("lost")
-    elif writer_text is not None and not masked(document):
-        # The other program's last version, but not byte for byte: an
-        # in-place write that the runner's save mixed in.
-        counts.add("corrupt")
+    elif not masked(document) and data != with_mark(text, mark).encode():
+        counts.add("corrupt")  # neither a version as written nor masked
 
 
 def main():
@@ -247,20 +250,20 @@ def main():
                 sig = rng.choice(SIGNALS)
                 status, _ = run_velumo(args.velumo, path, kill_after=rng.uniform(0, duration * 1.2),
                                        kill_signal=sig)
-                judge(count, folder, path, original, None, None)
+                judge(count, folder, path, original)
             elif kind in ("editor", "in-place"):
                 writer = Writer(path, text, kind == "in-place", duration, rng)
                 writer.start()
                 run_velumo(args.velumo, path)
                 writer.join()
-                judge(count, folder, path, original, text, writer.last_mark)
+                judge(count, folder, path, original, writer, text)
             elif kind == "memory":
                 env = dict(os.environ, LD_PRELOAD=args.failing_malloc,
                            VELUMO_FAIL_ALLOCATION=str(rng.randint(1, allocations)))
                 status, said = run_velumo(args.velumo, path, env=env)
                 if died(status, said):
                     count.add("died")
-                judge(count, folder, path, original, None, None)
+                judge(count, folder, path, original)
             elif kind == "file-size":
                 limit = rng.randint(0, len(original))
 
@@ -270,7 +273,7 @@ def main():
                 status, said = run_velumo(args.velumo, path, preexec=limited)
                 if died(status, said) or status != 1:
                     count.add("died")
-                judge(count, folder, path, original, None, None)
+                judge(count, folder, path, original)
 
         print("seed %d, %d runs of %.1f ms, %d-byte document%s" %
               (seed, args.runs, duration * 1000, len(original), ", on ramfs" if args.ramfs else ""))
