@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
 # The runner never loses or misdirects a user's data, whatever file, link or
 # path it is given: what it writes over, links, owners, what a save keeps
-# (ACLs included), limits and shortages it meets. Run as root (as CI does) it
-# also checks devices, other owners and append-only folders. With the
-# failing_malloc library (tests/stress/) every allocation of a run fails in turn.
-# Also run on velumo_host (see runner_lib.sh).
-# Usage: runner_safety_test.sh VELUMO_BINARY [FAILING_MALLOC_LIBRARY]
+# (ACLs included), the limits it meets. Run as root (as CI does) it also
+# checks devices, other owners and append-only folders. Also run on
+# velumo_host (see runner_lib.sh).
+# Usage: runner_safety_test.sh VELUMO_BINARY
 set -u
 velumo=$1
-failing_malloc=${2:-}
 # shellcheck source=tests/runner_lib.sh
 . "$(dirname "$0")/runner_lib.sh"
 cd "$work" || exit 1
@@ -137,7 +135,7 @@ else
   echo "note: no ACLs here (setfacl failed); the default ACL check is skipped"
 fi
 
-# --- limits and shortages: an error with a message, never a death or a copy ----
+# --- limits: an error with a message, never a death or a copy ----------------
 
 if only_runner "Wine dies of a file-size limit before the stand-in sees it"; then
   python3 -c 'import json; print(json.dumps({"pages": [{"width": 1000, "height": 1000, "annotations": [{"type": 32829, "x": 100, "y": 100, "width": 200, "height": 200, "attributes": {"%BorderStyle": 1, "%FillStyle": 0}}, {"type": 32816, "x": 1, "y": 1, "width": 1, "height": 1, "text": "x" * 40000}]}]}))' >limited.json
@@ -163,46 +161,6 @@ elif [ "$(id -u)" = 0 ] && mkdir appendonly && frame_doc appendonly/doc.json &&
   check "append-only folder: untouched" "" "$(cmp appendonly/doc.json appendonly.before 2>&1)"
 else
   echo "note: not root or no chattr here; the append-only folder is not checked"
-fi
-
-# Every allocation of a run failing in turn (two documents, and a new
-# picture): a message and a status, never a death; each document as it was
-# or masked, no copy, no partial picture.
-if [ -n "$failing_malloc" ]; then
-  mkdir shortage && cd shortage || exit 1
-  frame_doc a.before && frame_doc b.before
-  cp a.before a.json && cp b.before b.json
-  LD_PRELOAD=$failing_malloc VELUMO_COUNT_ALLOCATIONS=$PWD/../count "$velumo" mask a.json b.json >/dev/null
-  total=$(cat ../count)
-  died=0 corrupt=0 left=0
-  for n in $(seq 1 "$total"); do
-    cp a.before a.json && cp b.before b.json
-    LD_PRELOAD=$failing_malloc VELUMO_FAIL_ALLOCATION=$n "$velumo" mask a.json b.json >said 2>&1
-    status=$?
-    if [ "$status" -gt 4 ] || { [ "$status" != 0 ] && ! [ -s said ]; }; then
-      died=$((died + 1)); echo "allocation $n of $total: status $status: $(cat said)"
-    fi
-    for d in a b; do
-      cmp -s $d.json $d.before || [ "$(has_frame $d.json)" = 0 ] || corrupt=$((corrupt + 1))
-    done
-    [ "$(ls -A | tr '\n' ' ')" = "a.before a.json b.before b.json said " ] || left=$((left + 1))
-  done
-  check "each of $total allocations failing: no death, a message" 0 "$died"
-  check "each of $total allocations failing: documents whole" 0 "$corrupt"
-  check "each of $total allocations failing: no copy left" 0 "$left"
-  LD_PRELOAD=$failing_malloc VELUMO_COUNT_ALLOCATIONS=$PWD/../count "$velumo" render a.json -o new.svg
-  total=$(cat ../count)
-  partial=0
-  for n in $(seq 1 "$total"); do
-    rm -f new.svg
-    LD_PRELOAD=$failing_malloc VELUMO_FAIL_ALLOCATION=$n "$velumo" render a.json -o new.svg >said 2>&1
-    status=$?
-    [ "$status" = 0 ] && continue
-    [ -s said ] || died=$((died + 1))
-    [ -e new.svg ] && partial=$((partial + 1))
-  done
-  check "render, each of $total allocations failing: a message, no partial picture" "0 0" "$died $partial"
-  cd .. || exit 1
 fi
 
 # "A symbolic link that leads nowhere" is said of such a link only.
