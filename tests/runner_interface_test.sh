@@ -52,24 +52,24 @@ frame_doc plain.json
 check "standard output that cannot be written: status 4" 4 "$status"
 check "standard output that cannot be written: still masked" 0 "$(has_frame plain.json)"
 
-# A real tab and the four characters \x09 in a name read differently.
-frame_doc "$(printf 'tab\t.json')" '{"minAnnotationSize":5000}'
-frame_doc 'tab\x09.json' '{"minAnnotationSize":5000}'
-out=$("$velumo" mask "$(printf 'tab\t.json')" 'tab\x09.json'); status=$?
-check "a tab and a written escape: told apart" \
-  "1ページにマスクできない部分がありました。(tab\\x09.json)"$'\n'"1ページにマスクできない部分がありました。(tab\\\\x09.json)"$'\n'"$finished" \
-  "$out"
+if only_runner "Windows file names hold neither a tab nor a backslash"; then
+  # A real tab and the four characters \x09 in a name read differently.
+  frame_doc "$(printf 'tab\t.json')" '{"minAnnotationSize":5000}'
+  frame_doc 'tab\x09.json' '{"minAnnotationSize":5000}'
+  out=$("$velumo" mask "$(printf 'tab\t.json')" 'tab\x09.json'); status=$?
+  check "a tab and a written escape: told apart" \
+    "1ページにマスクできない部分がありました。(tab\\x09.json)"$'\n'"1ページにマスクできない部分がありました。(tab\\\\x09.json)"$'\n'"$finished" \
+    "$out"
+fi
 
-# Characters that reorder a line are escaped on standard error too.
-"$velumo" mask "$(printf 'invoice-\xe2\x80\xaefdp.json')" 2>err; status=$?
-check "bidirectional control: usage error" 2 "$status"
-check "bidirectional control: escaped on standard error" "1 0" \
-  "$(grep -c 'invoice-\\u202efdp.json' err) $(grep -c "$(printf '\xe2\x80\xae')" err)"
+if only_runner "Wine hands arguments over in the Windows code page"; then
+  # Characters that reorder a line are escaped on standard error too.
+  "$velumo" mask "$(printf 'invoice-\xe2\x80\xaefdp.json')" 2>err; status=$?
+  check "bidirectional control: usage error" 2 "$status"
+  check "bidirectional control: escaped on standard error" "1 0" \
+    "$(grep -c 'invoice-\\u202efdp.json' err) $(grep -c "$(printf '\xe2\x80\xae')" err)"
+fi
 
-frame_doc plain.json
-"$velumo" mask plain.json >/dev/full 2>/dev/null; status=$?
-check "standard output that cannot be written: status 4" 4 "$status"
-check "standard output that cannot be written: still masked" 0 "$(has_frame plain.json)"
 "$velumo" mask missing.json >/dev/full 2>/dev/null; status=$?
 check "a stopped run whose output is lost: status 1" 1 "$status"
 
@@ -87,10 +87,14 @@ frame_doc ./-
 out=$("$velumo" mask - 2>err); status=$?
 check "a file named - is no option" "0 $finished" "$status $out"
 rm -f -- -- --help -
-"$velumo" render good.json -o extra.svg extra 2>/dev/null; status=$?
-check "render with one argument too many: usage error, nothing written" "2 no" \
-  "$status $([ -e extra.svg ] && echo yes || echo no)"
-for args in "render good.json -o -" "--help" "--version"; do
+full_args=("--help" "--version")
+if only_runner "render is the runner's own drawing code, not a command of the plug-in"; then
+  "$velumo" render good.json -o extra.svg extra 2>/dev/null; status=$?
+  check "render with one argument too many: usage error, nothing written" "2 no" \
+    "$status $([ -e extra.svg ] && echo yes || echo no)"
+  full_args+=("render good.json -o -")
+fi
+for args in "${full_args[@]}"; do
   # shellcheck disable=SC2086
   "$velumo" $args >/dev/full 2>/dev/null; status=$?
   check "'$args' into a full disk: status 4" 4 "$status"
