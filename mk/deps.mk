@@ -16,6 +16,8 @@
 # libacl1-dev: a save keeps the document's ACL; acl (setfacl, getfacl): its tests;
 # python3: the runner's tests and stress script.
 PACKAGES_native := g++ cmake make libgtest-dev nlohmann-json3-dev libacl1-dev acl python3
+# pixman: the region benchmark's yardstick.
+PACKAGES_bench := libbenchmark-dev libpixman-1-dev pkgconf
 PACKAGES_fuzz := clang-14 libclang-rt-14-dev libfuzzer-14-dev
 PACKAGES_memcheck := valgrind python3
 PACKAGES_lint := clang-14 clang-tidy clang-format cppcheck
