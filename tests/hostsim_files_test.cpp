@@ -269,7 +269,9 @@ TEST_F(SafeSaveTest, SignalAtAnyStepLeavesNoCopy) {
       const pid_t child = ::fork();
       ASSERT_GE(child, 0);
       if (child == 0) {
-        ::signal(SIGQUIT, SIG_DFL);  // no core file
+        // Whatever the caller ignored (a shell's background job ignores
+        // SIGINT and SIGQUIT, nohup SIGHUP) must end this process here.
+        for (const int each : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1}) ::signal(each, SIG_DFL);
         hostsim::WatchSaveStepsForTesting([](hostsim::SaveStep now) {
           if (now == at) ::raise(signal);
         });
