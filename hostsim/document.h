@@ -40,6 +40,10 @@ struct Annotation {
   // Handle given out by the stand-in host while the document is open; it is
   // not part of the file.
   std::uint32_t handle = 0;
+  // Where a store that keeps its own form of the file (a PDF's annotation
+  // list) found the annotation: its position there, from 0. -1 for one added
+  // since it was loaded, and for every annotation of a JSON document.
+  std::int32_t sourceIndex = -1;
 
   std::optional<std::int32_t> Attribute(std::string_view name) const;
   // Replaces the value, or appends the attribute if it is absent. False (and

@@ -1,7 +1,8 @@
 #include "hostsim/document_files.h"
 
+#include <utility>
+
 #include "hostsim/document_json.h"
-#include "hostsim/document_store.h"
 
 namespace hostsim {
 namespace {
@@ -25,7 +26,8 @@ HostResult OpenResult(FileStatus status) {
   return kHostAccessDenied;
 }
 
-// The host's result for a save that failed.
+}  // namespace
+
 HostResult SaveResult(FileStatus status) {
   switch (status) {
     case FileStatus::kAccessDenied:
@@ -43,8 +45,6 @@ HostResult SaveResult(FileStatus status) {
   return kHostFail;
 }
 
-}  // namespace
-
 FileStatus ReadDocumentFile(const std::string& path, Document& out, FileVersion& version,
                             std::string& reason, std::string* text) {
   std::string resolved;
@@ -61,23 +61,34 @@ FileStatus ReadDocumentFile(const std::string& path, Document& out, FileVersion&
   return FileStatus::kOk;
 }
 
-HostResult LoadDocument(const char* hostPath, Document& document, DocumentOrigin& origin,
-                        std::string& reason) {
+HostResult ReadStoredFile(const char* hostPath, std::size_t limit, StoredFile& file,
+                          std::string& reason) {
   const auto path = FileSystemPath(hostPath);
   if (!path) {
     reason = "the name is not valid in the ANSI code page";
     return kHostBadName;
   }
-  origin.location = *path;
-  const FileStatus read =
-      ReadDocumentFile(*path, document, origin.version, reason, &origin.content);
-  if (read != FileStatus::kOk) return OpenResult(read);
-  ResolvePath(*path, origin.location, reason);
+  file.path = *path;
+  const FileStatus resolved = ResolvePath(file.path, file.location, reason);
+  if (resolved != FileStatus::kOk) return OpenResult(resolved);
+  return OpenResult(ReadWholeFile(file.location, limit, file.content, file.version, reason));
+}
+
+HostResult LoadJsonDocument(StoredFile&& file, Document& document, DocumentOrigin& origin,
+                            std::string& reason) {
+  if (!ParseDocument(file.content, document, reason)) {
+    reason = "not a valid document: " + reason;
+    return kHostBadFormat;
+  }
+  origin.location = std::move(file.location);
+  origin.version = file.version;
+  origin.content = std::move(file.content);
   // Refused at the open already, as the host does for a read-only document.
   return OpenResult(CheckReplaceable(origin.location, reason));
 }
 
-HostResult StoreDocument(DocumentOrigin& origin, const Document& document, std::string& reason) {
+HostResult StoreJsonDocument(DocumentOrigin& origin, const Document& document,
+                             std::string& reason) {
   ReplaceRules rules;
   rules.unchangedSince = &origin.version;
   rules.unchangedContent = &origin.content;

@@ -173,7 +173,7 @@ struct SchemaOf<Annotation> {
       {"attributes", kOptional, Attributes<&Annotation::attributes>()},
   };
   static constexpr std::string Annotation::*kCarried = &Annotation::extra;
-  static constexpr std::size_t kNotInFile = 1;  // handle
+  static constexpr std::size_t kNotInFile = 2;  // handle, sourceIndex
 };
 
 template <>

@@ -1,8 +1,10 @@
 // Where the stand-in host's documents come from and go to. Each build links
-// one store: JSON files (document_files.cpp) for the runner, the tests and
-// the Windows DLL; documents held in memory for the fuzz targets.
+// one store: JSON files (json_store.cpp) for the tests and the Windows DLL;
+// JSON or PDF files, told apart by their content (any_store.cpp), for the
+// console runner; documents held in memory for the fuzz targets.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "hostapi/host_api.h"
@@ -11,11 +13,17 @@
 
 namespace hostsim {
 
+// A PDF file as the PDF store holds it while it is open (hostsim/pdf_store.h).
+struct PdfSource;
+
 // Where an open document came from, as the store needs it to save it again.
 struct DocumentOrigin {
   std::string location;  // the file itself (symbolic links followed)
   FileVersion version;   // the file as it was read or last saved
   std::string content;   // its bytes then, to tell a change that the times miss
+  // The PDF file as read, for a PDF document (whose masked copy goes to
+  // another file); null for a JSON one.
+  std::shared_ptr<PdfSource> pdf;
 };
 
 // Loads the document at `hostPath` (ANSI code page, as the host API receives

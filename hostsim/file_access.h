@@ -80,6 +80,8 @@ FileStatus CheckReplaceable(const std::string& path, std::string& reason);
 //    the input. An existing file gives kExists and stays as it is;
 //  - the same when the user allowed replacing (--force): mayCreate and
 //    mayReplace true, notSameFileAs the input.
+// A file made from a document (a masked PDF) also has accessFrom the
+// document, so that it is readable by no one who may not read the document.
 struct ReplaceRules {
   // The file must still be in this version (else someone else changed it).
   const FileVersion* unchangedSince = nullptr;
@@ -95,6 +97,13 @@ struct ReplaceRules {
   bool mayCreate = false;
   // An existing file may be replaced.
   bool mayReplace = true;
+  // The file whose access the new file takes, whether it is created or
+  // replaces one, instead of the access of the file it replaces or of what
+  // open(2) gives: that file's group (where the process may give it; else
+  // no access for the group) and ACL, and its read and write permissions
+  // less the umask. The owner is the process, and no extended attribute is
+  // copied. POSIX systems only (the Windows stand-in writes no such file).
+  const std::string* accessFrom = nullptr;
 };
 
 // Writes the new content of the file at `path` (or of the file its symbolic
@@ -139,6 +148,13 @@ using ContentWriter = std::function<bool(const TextSink& sink, std::string& reas
 // ACL and attributes.
 FileStatus ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
                            const ContentWriter& content, FileVersion* version, std::string& reason);
+
+// What ReplaceFileWith checks before it writes anything, alone: kOk when it
+// would begin, else its status and reason. For a caller that has much work
+// to do before the save (rendering a masked copy) and should be refused
+// first; ReplaceFileWith checks again.
+FileStatus CheckReplaceRules(const std::string& path, const ReplaceRules& rules,
+                             std::string& reason);
 
 // ReplaceFileWith with the content at hand.
 inline FileStatus ReplaceFileContent(const std::string& path, std::string_view content,

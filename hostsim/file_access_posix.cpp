@@ -2,6 +2,7 @@
 // exchange of two names, ACLs and inode flags).
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <acl/libacl.h>
 #include <sys/acl.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
@@ -333,6 +334,42 @@ int KeepAccess(int fd, const Target& target, std::string& reason) {
   return CopyExtendedAttributes(target.path, fd, reason);
 }
 
+// Gives `fd` the access of the file at `from` (ReplaceRules::accessFrom):
+// never more than that file allows, nor than the umask leaves.
+int TakeAccessFrom(int fd, const std::string& from, std::string& reason) {
+  struct stat like {};
+  struct stat mine {};
+  if (::stat(from.c_str(), &like) != 0 || ::fstat(fd, &mine) != 0) {
+    return Failure(errno, "cannot read the access to give it: ", reason);
+  }
+  // The stand-in is single-threaded: nothing else creates a file meanwhile.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  mode_t mode = like.st_mode & 0666 & ~mask;
+  bool groupKept = mine.st_gid == like.st_gid ||
+                   ::fchown(fd, static_cast<uid_t>(-1), like.st_gid) == 0;
+  acl_t acl = ::acl_get_file(from.c_str(), ACL_TYPE_ACCESS);
+  if (acl == nullptr && !Unsupported(errno)) {
+    return Failure(errno, "cannot read the access control list to give it: ", reason);
+  }
+  if (acl != nullptr) {
+    mode_t plain = 0;
+    const bool extended = ::acl_equiv_mode(acl, &plain) != 0;
+    const int code = ::acl_set_fd(fd, acl) == 0 ? 0 : errno;
+    ::acl_free(acl);
+    if (code != 0 && !Unsupported(code)) {
+      return Failure(code, "cannot give it the access control list: ", reason);
+    }
+    // Where the new file can have no ACL, its group permissions (the ACL's
+    // mask) would grant the owning group what only named users had.
+    if (code != 0 && extended) groupKept = false;
+  }
+  if (!groupKept) mode &= ~static_cast<mode_t>(S_IRWXG);
+  // After the ACL, whose mask the group permissions then narrow.
+  if (::fchmod(fd, mode) != 0) return Failure(errno, "cannot set its permissions: ", reason);
+  return 0;
+}
+
 // --- writing the unnamed file ------------------------------------------------------
 
 // Writes and flushes the content; 0, the system error, or -1 when the writer
@@ -603,6 +640,12 @@ FileStatus CheckReplaceable(const std::string& path, std::string& reason) {
   return FileStatus::kOk;
 }
 
+FileStatus CheckReplaceRules(const std::string& path, const ReplaceRules& rules,
+                             std::string& reason) {
+  Target target;
+  return FindTarget(path, rules, target, reason);
+}
+
 FileStatus ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
                            const ContentWriter& content, FileVersion* version,
                            std::string& reason) {
@@ -625,11 +668,11 @@ FileStatus ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
 
   // Unnamed until it is whole: whatever ends the process, nothing is left.
   // A new file gets what open(2) gives it (umask or default ACL); a
-  // replacement starts private and takes the original's access.
+  // replacement, or a file that takes another's access, starts private.
   int fd = -1;
   if (BeginStep(SaveStep::kCreateTemporary, EMFILE)) {
     fd = ::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                  target.exists ? S_IRUSR | S_IWUSR : 0666);
+                  target.exists || rules.accessFrom != nullptr ? S_IRUSR | S_IWUSR : 0666);
   }
   const Descriptor file(fd);
   if (!file.valid()) {
@@ -641,9 +684,12 @@ FileStatus ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
     return StatusOf(code);
   }
   std::string why;
-  if (const int code = target.exists ? KeepAccess(file.get(), target, why) : 0) {
-    reason = "cannot replace " + target.path + ": " + why;
-    return StatusOf(code);
+  const int denied = rules.accessFrom != nullptr ? TakeAccessFrom(file.get(), *rules.accessFrom, why)
+                     : target.exists             ? KeepAccess(file.get(), target, why)
+                                                 : 0;
+  if (denied != 0) {
+    reason = (target.exists ? "cannot replace " : "cannot create ") + target.path + ": " + why;
+    return StatusOf(denied);
   }
   if (const int code = WriteContent(file.get(), content, why)) {
     reason = "cannot write " + target.path + ": " + why;

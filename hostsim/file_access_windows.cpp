@@ -247,11 +247,13 @@ FileStatus CheckReplaceable(const std::string& path, std::string& reason) {
   return FileStatus::kOk;
 }
 
-FileStatus ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
-                           const ContentWriter& content, FileVersion* version,
-                           std::string& reason) {
+namespace {
+
+// The checks before a save; `exists` tells whether a file is at `path`.
+FileStatus CheckTarget(const std::string& path, const ReplaceRules& rules, bool& exists,
+                       std::string& reason) {
   FileVersion current;
-  const bool exists = VersionAt(path, current);
+  exists = VersionAt(path, current);
   if (!exists) {
     const DWORD code = GetLastError();
     if (rules.unchangedSince != nullptr) {
@@ -281,6 +283,23 @@ FileStatus ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
       return FileStatus::kChanged;
     }
   }
+  return FileStatus::kOk;
+}
+
+}  // namespace
+
+FileStatus CheckReplaceRules(const std::string& path, const ReplaceRules& rules,
+                             std::string& reason) {
+  bool exists = false;
+  return CheckTarget(path, rules, exists, reason);
+}
+
+FileStatus ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
+                           const ContentWriter& content, FileVersion* version,
+                           std::string& reason) {
+  bool exists = false;
+  const FileStatus checked = CheckTarget(path, rules, exists, reason);
+  if (checked != FileStatus::kOk) return checked;
   // A short name of fixed length beside the file (the system has no unnamed
   // files). CREATE_NEW never reuses a file that happens to exist. From then
   // on the file goes, whatever happens (an exception from the writer

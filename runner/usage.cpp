@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "hostsim/pdf_options.h"
 #include "velumo_version.h"
 
 namespace runner {
@@ -17,6 +18,7 @@ int Finish(int status) {
 const ProgramText kVelumoText = {
     "velumo",
     "usage: velumo mask [--] FILE...\n"
+    "       velumo mask [--force] [--dpi N] [-o OUT.pdf] [--] FILE.pdf...\n"
     "       velumo render FILE -o OUT.svg   (-o - writes the picture to standard output)\n"
     "       velumo --help | -h\n"
     "       velumo --version\n",
@@ -25,7 +27,8 @@ const ProgramText kVelumoText = {
     "       holds exactly the plug-in's messages, one per line, in UTF-8; what went\n"
     "       wrong in detail goes to standard error.\n"
     "render draws a document as an SVG picture; it never writes over the document,\n"
-    "       a read-only file or anything but a regular file.\n"};
+    "       a read-only file or anything but a regular file.\n",
+    true};
 
 // A run that stopped says so whatever became of its messages; a finished
 // one whose messages were lost says that.
@@ -47,6 +50,16 @@ int PrintHelp(const ProgramText& program) {
   std::fputs(program.usage, stdout);
   std::fputs("\n", stdout);
   std::fputs(program.commands, stdout);
+  if (program.pdf) {
+    std::printf(
+        "\n"
+        "A PDF document is never changed: its masked copy goes to NAME-masked.pdf\n"
+        "beside it, or to OUT.pdf (-o, for a single document), and replaces an\n"
+        "existing file only with --force. Its masked pages become pictures at N dots\n"
+        "per inch (--dpi, %d to %d, default %d) that hold nothing else; what else is\n"
+        "removed from the copy is listed in the README's section \"PDF documents\".\n",
+        hostsim::kMinPdfDpi, hostsim::kMaxPdfDpi, hostsim::kDefaultPdfDpi);
+  }
   std::fputs(
       "\n"
       "Exit status:\n"
@@ -61,6 +74,7 @@ int PrintHelp(const ProgramText& program) {
       "Documents are JSON files; their format is described in the README's section\n"
       "\"The console runner\" and in hostsim/document_json.h.\n",
       stdout);
+  if (program.pdf) std::fputs("PDF files are told from JSON files by their content.\n", stdout);
   return Finish(kExitDone);
 }
 

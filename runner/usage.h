@@ -15,11 +15,12 @@ constexpr int kExitUncovered = 3;   // finished, but some page kept parts the ho
 constexpr int kExitOutputLost = 4;  // finished, but standard output could not be written
 
 // The program's own words: its name, its usage lines and what its commands
-// do. The exit statuses and the document format are the same for both.
+// do. The exit statuses and the JSON document format are the same for both.
 struct ProgramText {
   const char* name;      // "velumo"
   const char* usage;     // "usage: velumo mask [--] FILE...\n       ..."
   const char* commands;  // a paragraph per command
+  bool pdf;              // it masks PDF documents too (the console runner)
 };
 
 // The console runner's.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hostsim/hostsim.h"
+#include "hostsim/pdf_store.h"
 #include "masking/masking_command.h"
 #include "runner/call_failures.h"
 #include "runner/display_text.h"
@@ -25,9 +26,11 @@ using runner::kVelumoText;
 
 int Mask(int count, char** arguments) {
   std::vector<std::string> paths;
-  if (const auto status = runner::ReadMaskArguments(kVelumoText, count, arguments, paths)) {
+  hostsim::PdfOptions pdf;
+  if (const auto status = runner::ReadMaskArguments(kVelumoText, count, arguments, paths, &pdf)) {
     return *status;
   }
+  hostsim::SetPdfOptions(pdf);
   std::vector<const char*> pointers;
   pointers.reserve(paths.size());
   for (const std::string& path : paths) pointers.push_back(path.c_str());

@@ -52,7 +52,8 @@ const runner::ProgramText kHostText = {
     "       button or owner, a run without exactly one closing message...).\n"
     "batch  one run of mask for each line of CASES (its arguments, separated by\n"
     "       tabs), all in this one process; the Nth run's standard output, standard\n"
-    "       error and status go to OUTDIR/N.out, N.err and N.status.\n"};
+    "       error and status go to OUTDIR/N.out, N.err and N.status.\n",
+    false};
 
 // What the program keeps for the whole process: the module, the stand-in's
 // controls and the window the boxes belong to.
