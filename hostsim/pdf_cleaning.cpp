@@ -1,7 +1,7 @@
 #include "hostsim/pdf_cleaning.h"
 
 #include <qpdf/QPDFObjGen.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
 
 #include <set>
 #include <string>
@@ -135,6 +135,18 @@ void Reach(QPDFObjectHandle page, std::set<QPDFObjGen>& reached) {
   }
 }
 
+// Whether the page's resources name an image or form XObject among `objects`.
+bool ListsXObjectOf(QPDFObjectHandle page, const std::set<QPDFObjGen>& objects) {
+  QPDFObjectHandle resources = page.getKey("/Resources");
+  if (!resources.isDictionary()) return false;
+  QPDFObjectHandle xobjects = resources.getKey("/XObject");
+  if (!xobjects.isDictionary()) return false;
+  for (auto& item : xobjects.ditems()) {
+    if (item.second.isIndirect() && objects.count(item.second.getObjGen()) != 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void RemoveWhatCouldCarryContent(QPDF& qpdf, const std::vector<PdfPage>& pages,
@@ -144,12 +156,20 @@ void RemoveWhatCouldCarryContent(QPDF& qpdf, const std::vector<PdfPage>& pages,
   for (std::size_t i = 0; i < pages.size(); ++i) {
     if (!masked[i]) DetachAnnotations(pages[i].object);
   }
-  QPDFPageDocumentHelper(qpdf).removeUnreferencedResources();
-
   std::set<QPDFObjGen> fromMasked;
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    if (masked[i]) Reach(pages[i].object, fromMasked);
+  }
+  // Reading a page's content is slow: only kept pages that list an image or
+  // form that a masked page reaches are looked at.
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    if (!masked[i] && ListsXObjectOf(pages[i].object, fromMasked)) {
+      QPDFPageObjectHelper(pages[i].object).removeUnreferencedResources();
+    }
+  }
   std::set<QPDFObjGen> fromKept;
   for (std::size_t i = 0; i < pages.size(); ++i) {
-    Reach(pages[i].object, masked[i] ? fromMasked : fromKept);
+    if (!masked[i]) Reach(pages[i].object, fromKept);
   }
   for (const QPDFObjGen& object : fromMasked) {
     if (fromKept.count(object) == 0) qpdf.replaceObject(object, QPDFObjectHandle::newNull());

@@ -13,8 +13,9 @@
 // - every object that only masked pages reached (their contents, resources,
 //   annotations and what those refer to), so that no reference left anywhere
 //   leads to it;
-// - resources of kept pages that their contents do not use (a resource
-//   dictionary shared with a masked page may name what only that page drew).
+// - resources of kept pages that their contents do not use, where they name
+//   an image or form that a masked page drew (a resource dictionary shared
+//   with a masked page, or one that lists every image of the document).
 // Kept: the pages that have no keep-frames, with their text, drawings,
 // images, fonts (whole: a font shared with a masked page keeps the glyphs
 // that page used) and other annotations; page labels; named destinations;
