@@ -21,7 +21,8 @@
 # Other targets. Each runs on its own, in a fresh clone too. Besides deps and test, only
 # demo installs packages; the others stop and name the Debian packages that are missing.
 #   make demo            installs the native packages, then masks examples/sample.json
-#                        with the console runner into demo-out/, with before/after pictures
+#                        with the console runner into demo-out/, with before/after pictures,
+#                        and a PDF made from examples/quotation.txt (examples/pdf_demo.sh)
 #   make check           the quick loop: test-native and test-sanitize without the tests
 #                        labelled slow (make test runs those too)
 #   make stress          the signal-and-race stress of the runner's file handling
@@ -119,6 +120,7 @@ demo: deps-native native
 	build/native/runner/velumo mask $(DEMO_OUT)/sample.json
 	build/native/runner/velumo render $(DEMO_OUT)/sample.json -o $(DEMO_OUT)/after.svg
 	@echo "Pictures: $(DEMO_OUT)/before.svg (keep-frames dashed) and $(DEMO_OUT)/after.svg (masks filled)"
+	examples/pdf_demo.sh build/native/runner/velumo $(DEMO_OUT)
 
 # --- benchmarks ------------------------------------------------------------
 

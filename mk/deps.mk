@@ -15,10 +15,18 @@
 
 # libacl1-dev: a save keeps the document's ACL; acl (setfacl, getfacl): its tests;
 # python3: the runner's tests and stress script.
-PACKAGES_native := g++ cmake make libgtest-dev nlohmann-json3-dev libacl1-dev acl python3
+# The runner's PDF store (qpdf reads and writes, poppler renders) and what its
+# tests make and judge PDF files with: LibreOffice, Ghostscript, cairo and
+# pikepdf for /usr/bin/python3, qpdf and poppler's tools, and the fonts the
+# documents use.
+PACKAGES_pdf := pkgconf libqpdf-dev libpoppler-cpp-dev qpdf poppler-utils ghostscript \
+  libreoffice-writer-nogui python3-pikepdf python3-cairo python3-pil fonts-dejavu-core \
+  fonts-ipafont-gothic
+PACKAGES_native := g++ cmake make libgtest-dev nlohmann-json3-dev libacl1-dev acl python3 \
+  $(PACKAGES_pdf)
 # pixman: the region benchmark's yardstick.
 PACKAGES_bench := libbenchmark-dev libpixman-1-dev pkgconf
-PACKAGES_fuzz := clang-14 libclang-rt-14-dev libfuzzer-14-dev
+PACKAGES_fuzz := clang-14 libclang-rt-14-dev libfuzzer-14-dev pkgconf libqpdf-dev
 PACKAGES_memcheck := valgrind python3
 PACKAGES_lint := clang-14 clang-tidy clang-format cppcheck
 PACKAGES_coverage := clang-14 llvm-14

@@ -33,10 +33,11 @@ test-hardening: fuzz-check memcheck lint
 
 FUZZ_BUILD := build/fuzz
 # The targets, in the order they run; each has its libFuzzer flags below.
-FUZZ_TARGETS := region document reader
+FUZZ_TARGETS := region document reader pdf
 FUZZ_FLAGS_region := -max_len=256
 FUZZ_FLAGS_document := -max_len=2048
 FUZZ_FLAGS_reader := -max_len=16384 -dict=tests/fuzz/reader.dict
+FUZZ_FLAGS_pdf := -max_len=16384 -dict=tests/fuzz/pdf.dict
 FUZZ_SECONDS ?= 60
 FUZZ_CHECK_SECONDS ?= 5
 
