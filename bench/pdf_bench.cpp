@@ -6,9 +6,6 @@
 //
 // The documents are A4 pages of text (60 lines of Helvetica) with one
 // keep-frame each, around a third of the page: every page becomes a picture.
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +14,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
 #include <string>
 
 namespace {
@@ -90,10 +90,11 @@ void Measure(const std::string& velumo, const std::string& folder, int pages, in
     best.seconds = std::min(best.seconds, run.seconds);
     best.peakKiB = std::max(best.peakKiB, run.peakKiB);
   }
-  std::printf("%5d pages (%6.2f MB)  %7.2f s  %5.3f s a page  %6.0f MiB  copy %7.2f MB (%4.0f KB a page)\n",
-              pages, static_cast<double>(SizeOf(path)) / 1e6, best.seconds, best.seconds / pages,
-              static_cast<double>(best.peakKiB) / 1024.0, static_cast<double>(SizeOf(copy)) / 1e6,
-              static_cast<double>(SizeOf(copy)) / 1e3 / pages);
+  std::printf(
+      "%5d pages (%6.2f MB)  %7.2f s  %5.3f s a page  %6.0f MiB  copy %7.2f MB (%4.0f KB a page)\n",
+      pages, static_cast<double>(SizeOf(path)) / 1e6, best.seconds, best.seconds / pages,
+      static_cast<double>(best.peakKiB) / 1024.0, static_cast<double>(SizeOf(copy)) / 1e6,
+      static_cast<double>(SizeOf(copy)) / 1e3 / pages);
   ::unlink(path.c_str());
   ::unlink(copy.c_str());
 }
@@ -104,9 +105,10 @@ int main(int argc, char** argv) {
   const std::string velumo = argc > 1 ? argv[1] : VELUMO_RUNNER_PATH;
   char folder[] = "/tmp/velumo-pdf-bench-XXXXXX";
   if (::mkdtemp(folder) == nullptr) return 1;
-  std::printf("velumo mask on A4 text pages, a keep-frame on each, 200 dpi; time best of the runs,\n"
-              "peak memory of the process (targets: 100 pages under 30 s, under 300 MiB at any"
-              " page count)\n");
+  std::printf(
+      "velumo mask on A4 text pages, a keep-frame on each, 200 dpi; time best of the runs,\n"
+      "peak memory of the process (targets: 100 pages under 30 s, under 300 MiB at any"
+      " page count)\n");
   Measure(velumo, folder, 10, 3);
   Measure(velumo, folder, 100, 3);
   Measure(velumo, folder, 400, 1);

@@ -2,7 +2,6 @@
 
 #include <qpdf/QPDFObjGen.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
-
 #include <set>
 #include <string>
 #include <utility>
@@ -12,9 +11,9 @@ namespace {
 
 // Catalog entries removed from every masked copy.
 const char* const kCatalogRemovals[] = {
-    "/Metadata", "/Outlines", "/StructTreeRoot", "/MarkInfo", "/AcroForm",  "/AA",
-    "/PieceInfo", "/Threads", "/SpiderInfo",     "/Perms",    "/DSS",       "/AF",
-    "/Collection", "/Legal", "/Requirements",   "/OpenAction"};
+    "/Metadata",   "/Outlines", "/StructTreeRoot", "/MarkInfo",  "/AcroForm", "/AA",
+    "/PieceInfo",  "/Threads",  "/SpiderInfo",     "/Perms",     "/DSS",      "/AF",
+    "/Collection", "/Legal",    "/Requirements",   "/OpenAction"};
 // Name trees of the catalog's /Names removed from every masked copy.
 const char* const kNameTreeRemovals[] = {"/EmbeddedFiles", "/JavaScript", "/AlternatePresentations",
                                          "/Templates",     "/Pages",      "/IDS",
@@ -22,8 +21,8 @@ const char* const kNameTreeRemovals[] = {"/EmbeddedFiles", "/JavaScript", "/Alte
 // Keys removed from every dictionary and stream of the file: metadata,
 // private data, scripts and the actions that run them, associated files,
 // links into the structure tree, and a page's thumbnail and article beads.
-const char* const kEverywhereRemovals[] = {"/Metadata", "/PieceInfo",   "/AA",
-                                           "/JS",       "/SD",          "/AF",
+const char* const kEverywhereRemovals[] = {"/Metadata", "/PieceInfo",    "/AA",
+                                           "/JS",       "/SD",           "/AF",
                                            "/Fields",   "/StructParent", "/StructParents"};
 const char* const kPageRemovals[] = {"/Thumb", "/B"};
 
@@ -37,8 +36,8 @@ bool IsPageTreeNode(QPDFObjectHandle object) {
 // directly or in arrays and dictionaries within it, without following
 // references to other objects.
 template <typename Visit>
-void ForEachDirectDictionary(QPDFObjectHandle root, Visit&& visit) {
-  std::vector<QPDFObjectHandle> stack{std::move(root)};
+void ForEachDirectDictionary(const QPDFObjectHandle& root, Visit&& visit) {
+  std::vector<QPDFObjectHandle> stack{root};
   bool first = true;
   while (!stack.empty()) {
     QPDFObjectHandle object = stack.back();
@@ -61,8 +60,8 @@ void RemoveFromDocument(QPDF& qpdf) {
   QPDFObjectHandle catalog = qpdf.getRoot();
   // An opening action is kept when it only goes to a place in the document.
   QPDFObjectHandle opening = catalog.getKey("/OpenAction");
-  const bool goesToPlace =
-      opening.isArray() || (opening.isDictionary() && opening.getKey("/S").isNameAndEquals("/GoTo"));
+  const bool goesToPlace = opening.isArray() || (opening.isDictionary() &&
+                                                 opening.getKey("/S").isNameAndEquals("/GoTo"));
   QPDFObjectHandle keptOpening = goesToPlace ? opening : QPDFObjectHandle::newNull();
   for (const char* key : kCatalogRemovals) catalog.removeKey(key);
   if (!keptOpening.isNull()) catalog.replaceKey("/OpenAction", keptOpening);
@@ -78,7 +77,7 @@ void RemoveFromDocument(QPDF& qpdf) {
 }
 
 void RemoveEverywhere(QPDF& qpdf) {
-  for (QPDFObjectHandle& object : qpdf.getAllObjects()) {
+  for (const QPDFObjectHandle& object : qpdf.getAllObjects()) {
     ForEachDirectDictionary(object, [](QPDFObjectHandle dictionary) {
       for (const char* key : kEverywhereRemovals) dictionary.removeKey(key);
       if (dictionary.getKey("/Type").isNameAndEquals("/Page")) {

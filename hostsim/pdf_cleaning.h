@@ -23,7 +23,6 @@
 #pragma once
 
 #include <qpdf/QPDF.hh>
-
 #include <vector>
 
 #include "hostsim/pdf_file.h"

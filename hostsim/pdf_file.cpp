@@ -1,11 +1,11 @@
 #include "hostsim/pdf_file.h"
 
 #include <qpdf/Constants.h>
-#include <qpdf/QPDFExc.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <exception>
 #include <optional>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 
 
 namespace hostsim {
@@ -38,9 +38,7 @@ std::optional<PdfBox> BoxOf(QPDFObjectHandle array) {
 }
 
 // A colour array with at least one component (an empty one is no colour).
-bool HasColour(QPDFObjectHandle colour) {
-  return colour.isArray() && colour.getArrayNItems() > 0;
-}
+bool HasColour(QPDFObjectHandle colour) { return colour.isArray() && colour.getArrayNItems() > 0; }
 
 // The width of an annotation's border: its border style's /W, else the third
 // number of /Border, else 1.

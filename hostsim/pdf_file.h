@@ -5,7 +5,6 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
-
 #include <string>
 #include <vector>
 

@@ -59,8 +59,7 @@ std::optional<PageGeometry> MakePageGeometry(PdfBox media, std::optional<PdfBox>
     page.visible.y1 = std::min(media.y1, crop->y1);
   }
   const PdfBox& v = page.visible;
-  if (!(v.x1 > v.x0 && v.y1 > v.y0) || !std::isfinite(v.x1 - v.x0) ||
-      !std::isfinite(v.y1 - v.y0)) {
+  if (!(v.x1 > v.x0 && v.y1 > v.y0) || !std::isfinite(v.x1 - v.x0) || !std::isfinite(v.y1 - v.y0)) {
     return std::nullopt;
   }
   if (rotation % 90 != 0) return std::nullopt;
@@ -96,8 +95,8 @@ std::optional<UnitBox> InwardUnits(const PageGeometry& page, PdfBox box) {
     const double rounded = low ? std::ceil(value - kSlack) : std::floor(value + kSlack);
     return static_cast<std::int64_t>(std::clamp(rounded, 0.0, static_cast<double>(end)));
   };
-  UnitBox units{edge(left, true, size->x1), edge(top, true, size->y1),
-                edge(right, false, size->x1), edge(bottom, false, size->y1)};
+  UnitBox units{edge(left, true, size->x1), edge(top, true, size->y1), edge(right, false, size->x1),
+                edge(bottom, false, size->y1)};
   // A box thinner than one unit keeps nothing.
   units.x1 = std::max(units.x1, units.x0);
   units.y1 = std::max(units.y1, units.y0);

@@ -30,8 +30,8 @@ struct UnitBox {
 };
 
 struct PageGeometry {
-  PdfBox visible;      // the crop box clipped to the media box, never empty
-  int rotation = 0;    // 0, 90, 180 or 270, clockwise
+  PdfBox visible;       // the crop box clipped to the media box, never empty
+  int rotation = 0;     // 0, 90, 180 or 270, clockwise
   double userUnit = 1;  // in 1/72 inch
 };
 

@@ -4,13 +4,13 @@
 #include <poppler/cpp/poppler-image.h>
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
-#include <qpdf/Pl_Flate.hh>
-#include <qpdf/QPDF.hh>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <qpdf/Pl_Flate.hh>
+#include <qpdf/QPDF.hh>
 #include <stdexcept>
 #include <utility>
 
@@ -64,8 +64,8 @@ void WritePicture(const PagePicture& picture, Pipeline* pipeline) {
     const std::int64_t gotRows = std::min<std::int64_t>(rows, image.height());
     const std::int64_t gotColumns = std::min<std::int64_t>(width, image.width());
     for (std::int64_t y = 0; y < gotRows; ++y) {
-      const auto* from = reinterpret_cast<const unsigned char*>(image.const_data()) +
-                         y * image.bytes_per_row();
+      const auto* from =
+          reinterpret_cast<const unsigned char*>(image.const_data()) + y * image.bytes_per_row();
       unsigned char* to = band.data() + static_cast<std::size_t>(y) * rowBytes;
       for (std::int64_t x = 0; x < gotColumns; ++x, from += 3, to += 3) {
         to[0] = from[2];

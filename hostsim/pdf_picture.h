@@ -4,9 +4,8 @@
 // rows, so that memory stays small whatever the number and size of pages.
 #pragma once
 
-#include <qpdf/QPDFObjectHandle.hh>
-
 #include <memory>
+#include <qpdf/QPDFObjectHandle.hh>
 #include <string>
 #include <vector>
 
@@ -20,7 +19,7 @@ namespace hostsim {
 
 struct PagePicture {
   std::shared_ptr<poppler::document> source;  // the file to render, keep-frames taken out
-  int pageIndex = 0;                           // from 0
+  int pageIndex = 0;                          // from 0
   PageGeometry geometry;
   int dpi = 0;
   UnitBox pixels;              // the picture's size (PicturePixels)

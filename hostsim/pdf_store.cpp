@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <qpdf/Pl_Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -290,8 +293,7 @@ HostResult LoadPdfDocument(StoredFile&& file, Document& document, DocumentOrigin
   return kHostOk;
 }
 
-HostResult StorePdfDocument(DocumentOrigin& origin, const Document& document,
-                            std::string& reason) {
+HostResult StorePdfDocument(DocumentOrigin& origin, const Document& document, std::string& reason) {
   const PdfSource& source = *origin.pdf;
   RenderErrors errors{source.name, 0};
   const RenderErrorsTo counting(errors);
@@ -303,20 +305,23 @@ HostResult StorePdfDocument(DocumentOrigin& origin, const Document& document,
     result = ReadPages(qpdf, pages, reason);
     if (result < 0) return result;
     std::vector<QPDFObjectHandle> pageObjects;
+    pageObjects.reserve(pages.size());
     for (const PdfPage& page : pages) pageObjects.push_back(page.object);
     std::vector<PageOutcome> outcomes;
     result = PageOutcomes(source, document, pageObjects, outcomes, reason);
     if (result < 0) return result;
 
-    std::vector<bool> masked;
-    for (const PageOutcome& outcome : outcomes) masked.push_back(outcome.masked);
+    std::vector<bool> masked(outcomes.size());
+    for (std::size_t i = 0; i < outcomes.size(); ++i) masked[i] = outcomes[i].masked;
+    // poppler reads the copy where it lies: it lives as long as `rendered`.
+    // cppcheck-suppress variableScope
     std::string renderCopy;
     std::shared_ptr<poppler::document> rendered;
     if (std::find(masked.begin(), masked.end(), true) != masked.end()) {
       result = RenderCopy(source, outcomes, renderCopy, reason);
       if (result < 0) return result;
-      rendered.reset(poppler::document::load_from_raw_data(
-          renderCopy.data(), static_cast<int>(renderCopy.size())));
+      rendered.reset(poppler::document::load_from_raw_data(renderCopy.data(),
+                                                           static_cast<int>(renderCopy.size())));
       if (!rendered || rendered->is_locked() || errors.count > 0 ||
           rendered->pages() != static_cast<int>(pages.size())) {
         reason = "poppler cannot read the file";
@@ -338,7 +343,8 @@ HostResult StorePdfDocument(DocumentOrigin& origin, const Document& document,
             writer.setDeterministicID(true);
             writer.write();
           } catch (const std::exception& error) {
-            if (!pipeline.failed()) why = std::string("cannot make the masked copy: ") + error.what();
+            if (!pipeline.failed())
+              why = std::string("cannot make the masked copy: ") + error.what();
             return false;
           }
           if (pipeline.failed()) return false;

@@ -56,7 +56,6 @@ HostResult LoadPdfDocument(StoredFile&& file, Document& document, DocumentOrigin
                            std::string& reason);
 
 // Writes the masked copy of the document loaded from `origin`.
-HostResult StorePdfDocument(DocumentOrigin& origin, const Document& document,
-                            std::string& reason);
+HostResult StorePdfDocument(DocumentOrigin& origin, const Document& document, std::string& reason);
 
 }  // namespace hostsim

@@ -3,6 +3,7 @@
 // application, and draws documents as SVG pictures (see runner/usage.cpp).
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>

@@ -87,9 +87,9 @@ TEST(PdfGeometryTest, KeepFramesShrinkToWholeUnitsAndMasksGrowToWholePixels) {
   const PageGeometry odd = *MakePageGeometry(PdfBox{0, 0, 72.1, 72}, std::nullopt, 0, 1);
   const UnitBox oddPicture = PicturePixels(odd, 200);
   EXPECT_EQ(oddPicture.x1, 201);
-  EXPECT_EQ(OutwardPixels(UnitBox{0, 0, PageUnits(odd)->x1, 10}, *PageUnits(odd), oddPicture, 200)
-                .x1,
-            201);
+  EXPECT_EQ(
+      OutwardPixels(UnitBox{0, 0, PageUnits(odd)->x1, 10}, *PageUnits(odd), oddPicture, 200).x1,
+      201);
 }
 
 }  // namespace

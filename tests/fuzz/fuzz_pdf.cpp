@@ -6,13 +6,12 @@
 // Any input is either read or refused with one of the store's result codes,
 // never a crash; a file read gives pages of a positive size the host can
 // hold and rectangles within them.
-#include <qpdf/Pl_Discard.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFWriter.hh>
-
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <qpdf/Pl_Discard.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 #include <string>
 #include <vector>
 
