@@ -107,28 +107,30 @@ HostResult OpenPdf(const std::string& content, const std::string& name, QPDF& qp
   return kHostOk;
 }
 
-HostResult ReadPages(QPDF& qpdf, std::vector<PdfPage>& pages, std::string& reason) {
+HostResult ReadPages(QPDF& qpdf, InheritedAttributes inherited, std::vector<PdfPage>& pages,
+                     std::string& reason) {
   try {
     QPDFPageDocumentHelper helper(qpdf);
-    helper.pushInheritedAttributesToPage();
+    if (inherited == InheritedAttributes::kPushed) helper.pushInheritedAttributesToPage();
     std::vector<QPDFPageObjectHelper> all = helper.getAllPages();
     pages.clear();
     pages.reserve(all.size());
     for (QPDFPageObjectHelper& helperPage : all) {
       QPDFObjectHandle page = helperPage.getObjectHandle();
       const std::string number = std::to_string(pages.size() + 1);
-      const auto media = BoxOf(page.getKey("/MediaBox"));
+      // Where they were not pushed down, found on the page or above it.
+      const auto media = BoxOf(helperPage.getAttribute("/MediaBox", false));
       if (!media) {
         reason = "page " + number + " has no valid media box";
         return kHostBadFormat;
       }
-      QPDFObjectHandle cropKey = page.getKey("/CropBox");
+      QPDFObjectHandle cropKey = helperPage.getAttribute("/CropBox", false);
       const auto crop = BoxOf(cropKey);
       if (!cropKey.isNull() && !crop) {
         reason = "page " + number + " has no valid crop box";
         return kHostBadFormat;
       }
-      QPDFObjectHandle rotate = page.getKey("/Rotate");
+      QPDFObjectHandle rotate = helperPage.getAttribute("/Rotate", false);
       QPDFObjectHandle unit = page.getKey("/UserUnit");
       if ((!rotate.isNull() && !rotate.isInteger()) || (!unit.isNull() && !unit.isNumber())) {
         reason = "page " + number + " has an invalid rotation or unit";

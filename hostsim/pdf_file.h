@@ -27,9 +27,17 @@ struct PdfPage {
 HostResult OpenPdf(const std::string& content, const std::string& name, QPDF& qpdf,
                    std::string& reason);
 
-// Every page, in order, with its inherited attributes pushed down to it;
-// kHostBadFormat when the page tree or a page's boxes are broken.
-HostResult ReadPages(QPDF& qpdf, std::vector<PdfPage>& pages, std::string& reason);
+// How ReadPages leaves the page tree.
+enum class InheritedAttributes {
+  kLeft,    // where they are (reading alone)
+  kPushed,  // pushed down to every page, which then holds all it uses
+};
+
+// Every page, in order; kHostBadFormat when the page tree or a page's boxes
+// are broken. Pushing the inherited attributes down takes time on documents
+// of thousands of pages: only a copy that is changed needs it.
+HostResult ReadPages(QPDF& qpdf, InheritedAttributes inherited, std::vector<PdfPage>& pages,
+                     std::string& reason);
 
 // The entries of a page's annotation list, in order (an entry that is not a
 // dictionary included, as a null object).

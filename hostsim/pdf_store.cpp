@@ -137,7 +137,7 @@ HostResult RenderCopy(const PdfSource& source, const std::vector<PageOutcome>& o
   const HostResult opened = OpenPdf(source.content, source.name, qpdf, reason);
   if (opened < 0) return opened;
   std::vector<PdfPage> pages;
-  const HostResult read = ReadPages(qpdf, pages, reason);
+  const HostResult read = ReadPages(qpdf, InheritedAttributes::kLeft, pages, reason);
   if (read < 0) return read;
   for (std::size_t i = 0; i < pages.size(); ++i) {
     if (!outcomes[i].masked) continue;
@@ -264,7 +264,7 @@ HostResult LoadPdfDocument(StoredFile&& file, Document& document, DocumentOrigin
   HostResult result = OpenPdf(source->content, source->name, qpdf, reason);
   if (result < 0) return result;
   std::vector<PdfPage> pages;
-  result = ReadPages(qpdf, pages, reason);
+  result = ReadPages(qpdf, InheritedAttributes::kLeft, pages, reason);
   if (result < 0) return result;
   try {
     document.pages.clear();
@@ -302,7 +302,7 @@ HostResult StorePdfDocument(DocumentOrigin& origin, const Document& document, st
     HostResult result = OpenPdf(source.content, source.name, qpdf, reason);
     if (result < 0) return result;
     std::vector<PdfPage> pages;
-    result = ReadPages(qpdf, pages, reason);
+    result = ReadPages(qpdf, InheritedAttributes::kPushed, pages, reason);
     if (result < 0) return result;
     std::vector<QPDFObjectHandle> pageObjects;
     pageObjects.reserve(pages.size());

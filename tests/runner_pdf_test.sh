@@ -19,7 +19,7 @@ others() { ls -A | grep -vxF -f <(printf '%s\n' "$@") | xargs; }
 
 # --- documents from LibreOffice, Ghostscript, cairo and qpdf -------------------
 
-for name in libreoffice ghostscript cairo combined receipt; do
+for name in libreoffice ghostscript cairo combined receipt inherited; do
   mkdir "$name" && cd "$name" || exit 1
   cp "$fixtures/$name.pdf" .
   out=$("$velumo" mask "$name.pdf" 2>err); status=$?
@@ -47,7 +47,17 @@ check "removed: no document information" 0 "$(grep -cE '^(Title|Author|Subject|K
 check "removed: no attachment" "0 embedded files" "$(pdfdetach -list "$copy")"
 check "removed: no outline" "[]" "$(qpdf --json --json-key=outlines "$copy" | /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)["outlines"])')"
 check "removed: no information dictionary" 0 "$(qpdf --show-object=trailer "$copy" | grep -c /Info)"
-rm -rf libreoffice ghostscript cairo combined receipt
+kept=$(/usr/bin/python3 -c '
+import sys, pikepdf
+pdf = pikepdf.open(sys.argv[1])
+labels = pdf.Root.PageLabels.Nums
+link = [a for a in pdf.pages[1].Annots if a.Subtype == "/Link"][0]
+print(len(labels), labels[1].get("/St"), labels[1].get("/P"),
+      link.Dest[0].objgen == pdf.pages[0].obj.objgen, link.Dest[1],
+      [str(name) for name in list(pdf.Root.Names.Dests.Names)[::2]])' "$copy" 2>&1)
+check "kept: page labels without their prefix; the kept page's destination; a link to the masked page, led to it directly" \
+  "2 5 None True /Fit ['kept-place']" "$kept"
+rm -rf libreoffice ghostscript cairo combined receipt inherited
 
 # --- the masked copy's file ---------------------------------------------------
 
@@ -130,8 +140,15 @@ done
 
 cp "$fixtures/shared-resources.pdf" .
 "$velumo" mask shared-resources.pdf >/dev/null 2>&1; status=$?
-check "resources shared with a masked page: the image only it drew is gone" "0 0 1" \
-  "$status $(qpdf --qdf --object-streams=disable shared-resources-masked.pdf - | grep -ac '/Width 7') $(qpdf --qdf --object-streams=disable shared-resources-masked.pdf - | grep -ac '/Width 5')"
+qpdf --qdf --object-streams=disable shared-resources-masked.pdf shared.qdf
+check "resources shared with a masked page: the image, font and layer only it used are gone" \
+  "0 0 1 0 1" "$status $(grep -ac '/Width 7' shared.qdf) $(grep -ac '/Width 5' shared.qdf) $(grep -ac VELUMO-SECRET shared.qdf) $(grep -ac 'every page' shared.qdf)"
+check "resources shared with a masked page: no layer left that is no more" \
+  "['every page'] ['every page'] ['every page']" "$(/usr/bin/python3 -c '
+import sys, pikepdf
+oc = pikepdf.open(sys.argv[1]).Root.OCProperties
+print(*([str(layer.Name) for layer in array] for array in (oc.OCGs, oc.D.Order, oc.D.ON)))' \
+  shared-resources-masked.pdf 2>&1)"
 
 cp "$fixtures/many-pages.pdf" .
 "$velumo" mask many-pages.pdf >/dev/null 2>&1; status=$?

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   std::vector<hostsim::PdfPage> pages;
-  result = hostsim::ReadPages(qpdf, pages, reason);
+  result = hostsim::ReadPages(qpdf, hostsim::InheritedAttributes::kPushed, pages, reason);
   if (result < 0) {
     FUZZ_CHECK(result == kHostBadFormat && !reason.empty());
     return 0;

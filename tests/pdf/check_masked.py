@@ -39,13 +39,23 @@ def text(path, number):
                           check=True, capture_output=True).stdout
 
 
+def inherited(page, key, default=None):
+    """A page attribute, from the page or the nearest page tree node above it."""
+    node = page.obj
+    while node is not None:
+        if key in node:
+            return node[key]
+        node = node.get("/Parent")
+    return default
+
+
 def pixel_box(page, rect, dpi):
     """A user-space rectangle in pixels of the page as shown at dpi."""
-    media = [float(v) for v in page.MediaBox]
-    crop = [float(v) for v in page.get("/CropBox", page.MediaBox)]
+    media = [float(v) for v in inherited(page, "/MediaBox")]
+    crop = [float(v) for v in inherited(page, "/CropBox", media)]
     x0, y0 = max(media[0], crop[0]), max(media[1], crop[1])
     x1, y1 = min(media[2], crop[2]), min(media[3], crop[3])
-    rotation = int(page.get("/Rotate", 0)) % 360
+    rotation = int(inherited(page, "/Rotate", 0)) % 360
 
     def shown(x, y):
         return {0: (x - x0, y1 - y), 90: (y - y0, x - x0),

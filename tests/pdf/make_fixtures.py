@@ -110,7 +110,7 @@ def square(rect, **extra):
 
 def frame_at(page, fx0, fy0, fx1, fy1):
     """A rectangle at fractions of the page's visible area (user space)."""
-    box = [float(v) for v in (page.get("/CropBox") or page.MediaBox)]
+    box = [float(v) for v in page.cropbox]
     w, h = box[2] - box[0], box[3] - box[1]
     return [round(box[0] + fx0 * w, 2), round(box[1] + fy0 * h, 2),
             round(box[0] + fx1 * w, 2), round(box[1] + fy1 * h, 2)]
@@ -166,6 +166,26 @@ def add_carriers(path):
                                            DA="/Helv 10 Tf 0 g",
                                            DR=pikepdf.Dictionary(Font=pikepdf.Dictionary(
                                                Helv=helvetica)))
+    # A named destination on the masked page, and a link to it from the kept
+    # one; another to the kept page, which stays.
+    kept = pdf.pages[1]
+    pdf.Root.Names.Dests = pikepdf.Dictionary(Names=[
+        MARKER + " heading", pdf.make_indirect(pikepdf.Array([page.obj, pikepdf.Name.Fit])),
+        "kept-place", pikepdf.Array([kept.obj, pikepdf.Name.Fit])])
+    link = pikepdf.Dictionary(Type=pikepdf.Name.Annot, Subtype=pikepdf.Name.Link,
+                              Rect=[100, 100, 200, 120], Border=[0, 0, 0],
+                              Dest=pikepdf.String(MARKER + " heading"))
+    # A comment on the masked page, and a reply to it on the kept one.
+    comment = pdf.make_indirect(pikepdf.Dictionary(
+        Type=pikepdf.Name.Annot, Subtype=pikepdf.Name.Text, Rect=[50, 50, 70, 70],
+        Contents=MARKER + " comment", F=4))
+    page.Annots.append(comment)
+    reply = pikepdf.Dictionary(Type=pikepdf.Name.Annot, Subtype=pikepdf.Name.Text,
+                               Rect=[50, 50, 70, 70], Contents="a reply", IRT=comment, F=4)
+    kept.Annots = pikepdf.Array([pdf.make_indirect(link), pdf.make_indirect(reply)])
+    # Both pages in one labelled range: its prefix goes, its numbering stays.
+    pdf.Root.PageLabels = pikepdf.Dictionary(Nums=[0, pikepdf.Dictionary(
+        S=pikepdf.Name.D, St=5, P=MARKER + " chapter ")])
     pdf.save(path)
 
 
@@ -201,15 +221,50 @@ def shared_resources(out):
                                        Type=pikepdf.Name.XObject, Subtype=pikepdf.Name.Image,
                                        Width=width, Height=1, BitsPerComponent=8,
                                        ColorSpace=pikepdf.Name.DeviceGray)
-    resources = pdf.make_indirect(pikepdf.Dictionary(XObject=pikepdf.Dictionary(
-        Im1=images["/Im1"], Im2=images["/Im2"])))
+    # A font and a layer that only the masked page uses, named by the marker.
+    font = pdf.make_indirect(pikepdf.Dictionary(
+        Type=pikepdf.Name.Font, Subtype=pikepdf.Name.Type1,
+        BaseFont=pikepdf.Name("/" + MARKER + "-Font"), Encoding=pikepdf.Name.WinAnsiEncoding,
+        FirstChar=32, LastChar=32, Widths=[250]))
+    layer = pdf.make_indirect(pikepdf.Dictionary(Type=pikepdf.Name.OCG, Name=MARKER + " layer"))
+    everywhere = pdf.make_indirect(pikepdf.Dictionary(Type=pikepdf.Name.OCG, Name="every page"))
+    pdf.Root.OCProperties = pikepdf.Dictionary(
+        OCGs=[layer, everywhere], D=pdf.make_indirect(pikepdf.Dictionary(
+            Order=[layer, everywhere], ON=[layer, everywhere])))
+    resources = pdf.make_indirect(pikepdf.Dictionary(
+        XObject=pikepdf.Dictionary(Im1=images["/Im1"], Im2=images["/Im2"]),
+        Font=pikepdf.Dictionary(F1=font),
+        Properties=pikepdf.Dictionary(L1=layer, L2=everywhere)))
+    drawings = {"/Im1": "/OC /L1 BDC BT /F1 12 Tf 100 100 Td ( ) Tj ET EMC ",
+                "/Im2": ""}
     for name in ("/Im1", "/Im2"):
-        content = pdf.make_stream(("q 300 0 0 300 100 300 cm %s Do Q" % name).encode())
+        content = pdf.make_stream(("/OC /L2 BDC %sq 300 0 0 300 100 300 cm %s Do Q EMC"
+                                   % (drawings[name], name)).encode())
         pdf.pages.append(pikepdf.Page(pikepdf.Dictionary(
             Type=pikepdf.Name.Page, MediaBox=[0, 0, 595, 842], Resources=resources,
             Contents=content)))
     pdf.pages[0].Annots = pikepdf.Array([pdf.make_indirect(square([20, 20, 60, 60]))])
     pdf.save(os.path.join(out, "shared-resources.pdf"))
+
+
+def inherited(out):
+    """Two pages that take their size, rotation and font from the page tree
+    above them, as some programs write them; keep-frames on the first."""
+    pdf = pikepdf.new()
+    font = pdf.make_indirect(pikepdf.Dictionary(
+        Type=pikepdf.Name.Font, Subtype=pikepdf.Name.Type1, BaseFont=pikepdf.Name.Helvetica))
+    tree = pdf.Root.Pages
+    tree.MediaBox = [0, 0, 420, 300]
+    tree.Rotate = 90
+    tree.Resources = pikepdf.Dictionary(Font=pikepdf.Dictionary(F1=font))
+    for number in (1, 2):
+        text = "".join("BT /F1 14 Tf 30 %d Td (Inherited page %d, line %d) Tj ET\n"
+                       % (260 - 20 * line, number, line) for line in range(12))
+        page = pdf.make_indirect(pikepdf.Dictionary(Type=pikepdf.Name.Page, Parent=tree,
+                                                    Contents=pdf.make_stream(text.encode())))
+        tree.Kids.append(page)
+    tree.Count = 2
+    pdf.save(os.path.join(out, "inherited.pdf"))
 
 
 def bad_input(out):
@@ -267,6 +322,9 @@ def main():
     receipt(out)
     manifest["receipt.pdf"] = add_frames(os.path.join(out, "receipt.pdf"),
                                          {0: [(0.05, 0.4, 0.9, 0.6)]}, decoys_on_first=False)
+    inherited(out)
+    manifest["inherited.pdf"] = add_frames(os.path.join(out, "inherited.pdf"),
+                                           {0: [(0.1, 0.5, 0.6, 0.9)]}, decoys_on_first=False)
     manifest.update(bad_input(out))
     add_carriers(os.path.join(out, "libreoffice.pdf"))
     with open(os.path.join(out, "manifest.json"), "w") as f:
