@@ -103,6 +103,71 @@ if [ "$(id -u)" = 0 ]; then
 fi
 rm -f ./*.pdf err
 
+# Access: the original's ACL, never the folder's default ACL; the umask narrows.
+mkdir acl && cp "$fixtures/ghostscript.pdf" acl/named.pdf && cp acl/named.pdf acl/plain.pdf
+chmod 600 acl/plain.pdf
+if setfacl -m u:1234:r acl/named.pdf 2>/dev/null && setfacl -d -m u:4321:rw acl; then
+  "$velumo" mask acl/named.pdf acl/plain.pdf >/dev/null 2>&1; status=$?
+  check "ACL: masked" 0 "$status"
+  check "ACL: the original's named user, and no more" "user:1234:r--" \
+    "$(getfacl -cp acl/named-masked.pdf 2>/dev/null | grep -E '^user:[0-9]' | xargs)"
+  check "ACL: the folder's default ACL is not given to the copy" "600" \
+    "$(stat -c %a acl/plain-masked.pdf)$(getfacl -cp acl/plain-masked.pdf | grep 4321)"
+else
+  echo "note: no ACLs here (setfacl failed); the ACL checks are skipped"
+fi
+rm -rf acl
+cp "$fixtures/ghostscript.pdf" doc.pdf
+chmod 644 doc.pdf
+(umask 077 && "$velumo" mask doc.pdf >/dev/null 2>&1)
+check "the umask narrows the copy's access" 600 "$(stat -c %a doc-masked.pdf)"
+rm -f doc-masked.pdf
+
+# Links and devices at the copy's name: never replaced, never written through
+# unless the user said so.
+ln -s nowhere.pdf doc-masked.pdf
+"$velumo" mask --force doc.pdf >/dev/null 2>err; status=$?
+check "a link that leads nowhere at the copy's name: refused, left" "1 nowhere.pdf 1" \
+  "$status $(readlink doc-masked.pdf) $(grep -c 'leads nowhere' err)"
+check "a link that leads nowhere: nothing created" "" "$(others doc.pdf doc-masked.pdf err)"
+rm doc-masked.pdf
+echo "someone's file" >other.pdf && ln -s other.pdf doc-masked.pdf
+"$velumo" mask doc.pdf >/dev/null 2>&1; status=$?
+check "a link to another file at the copy's name: refused without --force" "1 someone's file" \
+  "$status $(cat other.pdf)"
+"$velumo" mask --force doc.pdf >/dev/null 2>&1; status=$?
+check "a link to another file, --force: the file written, the link left" "0 link PDF" \
+  "$status $([ -L doc-masked.pdf ] && echo link) $(head -c 4 other.pdf | tail -c 3)"
+rm -f doc-masked.pdf other.pdf
+"$velumo" mask --force -o /dev/null doc.pdf >/dev/null 2>err; status=$?
+check "-o a device, --force: refused" "1 1" "$status $(grep -c 'not a regular file' err)"
+
+# Whatever stops the writing leaves no copy and nothing half-written.
+out=$(ulimit -f 8 && "$velumo" mask doc.pdf 2>err); status=$?
+check "file-size limit: stopped, with the reason" "1 1" "$status $(grep -c 'File too large' err)"
+check "file-size limit: nothing left" "" "$(others doc.pdf err)"
+if [ "$(id -u)" = 0 ] && mkdir full && unshare -m true 2>/dev/null; then
+  cp doc.pdf full/
+  out=$(unshare -m sh -c 'mount -t tmpfs -o size=16k velumo-full full && cp doc.pdf full/ &&
+    "$1" mask full/doc.pdf >/dev/null 2>err; echo "status $?"; ls -A full; df --output=used -k full | tail -1' \
+    sh "$velumo")
+  check "full disk: stopped, no copy, the space given back" "status 1 doc.pdf 4" "$(echo $out)"
+  check "full disk: the reason" 1 "$(grep -c 'No space left' err)"
+  rm -rf full
+else
+  echo "note: not root or no mount namespace here; the full disk is not checked"
+fi
+cp "$fixtures/libreoffice.pdf" slow.pdf
+for signal in TERM KILL; do
+  "$velumo" mask --dpi 1200 slow.pdf >/dev/null 2>&1 &
+  sleep 1
+  kill -"$signal" $! 2>/dev/null
+  wait $!; status=$?
+  check "SIG$signal while the copy is written: the run ended by it, nothing left" \
+    "$((128 + $(kill -l "$signal"))) " "$status $(others doc.pdf slow.pdf err)"
+done
+rm -f ./*.pdf err
+
 # --- bad input: refused, with the reason, and nothing written -----------------
 
 refused() {  # refused NAME MESSAGE REASON-PATTERN
@@ -119,6 +184,8 @@ refused truncated.pdf "$bad_format" "not a readable PDF"
 refused password.pdf "$cannot_open" "needs a password"
 refused restricted.pdf "$no_right" "encrypted"
 refused loop.pdf "$bad_format" "page tree|damaged"
+refused bad-xref.pdf "$bad_format" "xref not found"
+refused bad-length.pdf "$bad_format" "read only with repairs"
 
 # --- odd but valid ---------------------------------------------------------------
 

@@ -10,6 +10,7 @@ Usage: make_fixtures.py OUTDIR
 """
 import json
 import os
+import re
 import subprocess
 import sys
 
@@ -273,6 +274,20 @@ def bad_input(out):
         whole = f.read()
     with open(os.path.join(out, "truncated.pdf"), "wb") as f:
         f.write(whole[: len(whole) // 2])
+    # Damage that a reader repairs: a cross-reference table that is not where
+    # the file says, a stream longer than its /Length.
+    end = whole.rindex(b"startxref")
+    offset = int(whole[end + 10:].split()[0])
+    with open(os.path.join(out, "bad-xref.pdf"), "wb") as f:
+        f.write(whole[:end] + b"startxref\n%d\n%%%%EOF\n" % (offset + 7))
+    run("qpdf", "--qdf", "--object-streams=disable", "ghostscript.pdf", "qdf.pdf", cwd=out)
+    with open(os.path.join(out, "qdf.pdf"), "rb") as f:
+        qdf = f.read()
+    length = re.search(rb"%% Contents for page 1\n%% Original object ID: [0-9 ]+\n"
+                       rb"\d+ 0 obj\n<<\n  /Length (\d+) 0 R", qdf).group(1)
+    value = re.search(rb"\n%s 0 obj\n(\d+)\nendobj" % length, qdf)
+    with open(os.path.join(out, "bad-length.pdf"), "wb") as f:
+        f.write(qdf[:value.start(1)] + b"%d" % (int(value.group(1)) + 5) + qdf[value.end(1):])
     with open(os.path.join(out, "not-a-pdf.pdf"), "wb") as f:
         f.write(b"%PDF-1.7\nthis is no PDF file at all\n")
     source = pikepdf.open(os.path.join(out, "ghostscript.pdf"))
