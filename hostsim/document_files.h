@@ -34,8 +34,7 @@ HostResult LoadJsonDocument(StoredFile&& file, Document& document, DocumentOrigi
 
 // Saves a JSON document where it came from, unless someone else changed it
 // there since (see StoreDocument).
-HostResult StoreJsonDocument(DocumentOrigin& origin, const Document& document,
-                             std::string& reason);
+HostResult StoreJsonDocument(DocumentOrigin& origin, const Document& document, std::string& reason);
 
 // The host's result for a save that failed with `status`: the one whose
 // message fits (kHostAccessDenied only for a matter of access, kHostFail for

@@ -1,8 +1,8 @@
 // File access on POSIX systems (Linux: unnamed temporary files, atomic
 // exchange of two names, ACLs and inode flags).
+#include <acl/libacl.h>
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <acl/libacl.h>
 #include <sys/acl.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
@@ -346,8 +346,8 @@ int TakeAccessFrom(int fd, const std::string& from, std::string& reason) {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   mode_t mode = like.st_mode & 0666 & ~mask;
-  bool groupKept = mine.st_gid == like.st_gid ||
-                   ::fchown(fd, static_cast<uid_t>(-1), like.st_gid) == 0;
+  bool groupKept =
+      mine.st_gid == like.st_gid || ::fchown(fd, static_cast<uid_t>(-1), like.st_gid) == 0;
   acl_t acl = ::acl_get_file(from.c_str(), ACL_TYPE_ACCESS);
   if (acl == nullptr && !Unsupported(errno)) {
     return Failure(errno, "cannot read the access control list to give it: ", reason);
@@ -684,9 +684,10 @@ FileStatus ReplaceFileWith(const std::string& path, const ReplaceRules& rules,
     return StatusOf(code);
   }
   std::string why;
-  const int denied = rules.accessFrom != nullptr ? TakeAccessFrom(file.get(), *rules.accessFrom, why)
-                     : target.exists             ? KeepAccess(file.get(), target, why)
-                                                 : 0;
+  const int denied = rules.accessFrom != nullptr
+                         ? TakeAccessFrom(file.get(), *rules.accessFrom, why)
+                     : target.exists ? KeepAccess(file.get(), target, why)
+                                     : 0;
   if (denied != 0) {
     reason = (target.exists ? "cannot replace " : "cannot create ") + target.path + ": " + why;
     return StatusOf(denied);

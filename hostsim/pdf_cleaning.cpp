@@ -29,12 +29,11 @@ const char* const kNameTreeRemovals[] = {"/EmbeddedFiles", "/JavaScript", "/Alte
 // links into the structure tree, and a page's thumbnail and article beads.
 // An annotation's /IRT (the one it replies to) may lead to a comment on a
 // masked page.
-const char* const kEverywhereRemovals[] = {"/Metadata", "/PieceInfo",    "/AA",
-                                           "/JS",       "/SD",           "/AF",
-                                           "/Fields",   "/StructParent", "/StructParents",
-                                           "/IRT"};
+const char* const kEverywhereRemovals[] = {
+    "/Metadata",     "/PieceInfo",     "/AA", "/JS", "/SD", "/AF", "/Fields",
+    "/StructParent", "/StructParents", "/IRT"};
 // The kinds of resources a page's resource dictionary names.
-const char* const kResourceKinds[] = {"/Font",    "/XObject", "/ExtGState", "/Pattern",
+const char* const kResourceKinds[] = {"/Font",    "/XObject",    "/ExtGState", "/Pattern",
                                       "/Shading", "/ColorSpace", "/Properties"};
 const char* const kPageRemovals[] = {"/Thumb", "/B"};
 
@@ -303,8 +302,8 @@ void RetargetLinks(QPDF& qpdf, const std::vector<PdfPage>& pages, const std::vec
     if (masked[i]) continue;
     for (QPDFObjectHandle& annotation : PageAnnotations(pages[i].object)) {
       Retarget(annotation, "/Dest", removed);
-      QPDFObjectHandle action = annotation.isDictionary() ? annotation.getKey("/A")
-                                                          : QPDFObjectHandle::newNull();
+      QPDFObjectHandle action =
+          annotation.isDictionary() ? annotation.getKey("/A") : QPDFObjectHandle::newNull();
       if (action.isDictionary() && action.getKey("/S").isNameAndEquals("/GoTo")) {
         Retarget(action, "/D", removed);
       }

@@ -7,7 +7,6 @@
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
-
 namespace hostsim {
 namespace {
 
@@ -182,10 +181,8 @@ Annotation ToHostAnnotation(const PageGeometry& page, QPDFObjectHandle annotatio
   host.type = kRectangleAnnotation;
   const bool bordered =
       Shown(annotation) && HasColour(annotation.getKey("/C")) && BorderWidth(annotation) > 0;
-  host.SetAttribute(kBorderStyleAttribute,
-                    bordered ? kBorderedStyle : kBorderlessStyle);
-  host.SetAttribute(kFillStyleAttribute,
-                    HasColour(annotation.getKey("/IC")) ? kFilledStyle : 0);
+  host.SetAttribute(kBorderStyleAttribute, bordered ? kBorderedStyle : kBorderlessStyle);
+  host.SetAttribute(kFillStyleAttribute, HasColour(annotation.getKey("/IC")) ? kFilledStyle : 0);
   return host;
 }
 

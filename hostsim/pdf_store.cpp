@@ -2,9 +2,6 @@
 
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
-#include <qpdf/Pl_Buffer.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
 #include <cctype>

@@ -44,10 +44,10 @@ std::optional<int> ReadPdfOption(const ProgramText& program, int count,
     return std::nullopt;
   }
   if (!ReadDpi(value, pdf.dpi)) {
-    return UsageError(program, ("--dpi takes a whole number from " +
-                                std::to_string(hostsim::kMinPdfDpi) + " to " +
-                                std::to_string(hostsim::kMaxPdfDpi))
-                                   .c_str());
+    return UsageError(program,
+                      ("--dpi takes a whole number from " + std::to_string(hostsim::kMinPdfDpi) +
+                       " to " + std::to_string(hostsim::kMaxPdfDpi))
+                          .c_str());
   }
   return std::nullopt;
 }
