@@ -4,7 +4,11 @@
 // aligned forms returns null (operator new then throws std::bad_alloc).
 // With VELUMO_COUNT_ALLOCATIONS=FILE the number of requests the program made
 // is written to FILE at its exit, so that a driver knows how many there are.
+// Only requests from the start of main on are counted: the libraries the
+// program links (poppler, qpdf and theirs) allocate while they are loaded,
+// where a failure ends any program before it has touched a file.
 // glibc's own allocator does the work; single-threaded programs only.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,10 +29,12 @@ void __libc_free(void* block);
 namespace {
 
 long requests = 0;
-long failing = -1;  // not read yet
+long failing = -1;     // not read yet
+bool started = false;  // main is about to run
 
 // Counts one request; true if it is the one to fail.
 bool Fails() {
+  if (!started) return false;
   if (failing < 0) {
     const char* text = std::getenv("VELUMO_FAIL_ALLOCATION");
     failing = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
@@ -53,6 +59,17 @@ __attribute__((destructor)) void WriteCount() {
 }  // namespace
 
 extern "C" {
+
+using MainFunction = int (*)(int, char**, char**);
+using StartMain = int (*)(MainFunction, int, char**, void (*)(), void (*)(), void (*)(), void*);
+
+// glibc calls this once the libraries are loaded, to run main.
+int __libc_start_main(MainFunction main, int count, char** arguments, void (*init)(),
+                      void (*fini)(), void (*loaderFini)(), void* stackEnd) {
+  const auto next = reinterpret_cast<StartMain>(::dlsym(RTLD_NEXT, "__libc_start_main"));
+  started = true;
+  return next(main, count, arguments, init, fini, loaderFini, stackEnd);
+}
 
 void* malloc(std::size_t size) { return Fails() ? nullptr : __libc_malloc(size); }
 
