@@ -172,9 +172,9 @@ class NamesInContent : public QPDFObjectHandle::ParserCallbacks {
     if (object.isName()) {
       names_.insert(object.getName());
     } else if (object.isArray()) {
-      for (auto& item : object.aitems()) Collect(item);
+      for (const auto& item : object.aitems()) Collect(item);
     } else if (object.isDictionary()) {
-      for (auto& item : object.ditems()) Collect(item.second);
+      for (const auto& item : object.ditems()) Collect(item.second);
     }
   }
   std::set<std::string> names_;
@@ -252,7 +252,7 @@ struct RemovedDestinations {
   }
 };
 
-bool LeadsTo(QPDFObjectHandle page, const std::set<QPDFObjGen>& pages) {
+bool LeadsTo(const QPDFObjectHandle& page, const std::set<QPDFObjGen>& pages) {
   return page.isIndirect() && pages.count(page.getObjGen()) != 0;
 }
 
@@ -340,7 +340,7 @@ void StripLabelPrefixes(QPDF& qpdf, const std::vector<bool>& masked) {
 void DropRemovedReferences(QPDFObjectHandle object, std::set<QPDFObjGen>& seen) {
   if (object.isIndirect() && !seen.insert(object.getObjGen()).second) return;
   if (object.isDictionary()) {
-    for (auto& item : object.ditems()) DropRemovedReferences(item.second, seen);
+    for (const auto& item : object.ditems()) DropRemovedReferences(item.second, seen);
     return;
   }
   if (!object.isArray()) return;
