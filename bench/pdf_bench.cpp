@@ -76,7 +76,8 @@ long SizeOf(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
 }
 
-void Measure(const std::string& velumo, const std::string& folder, int pages, int rounds) {
+// Prints the figures of one document size; false if the run failed.
+bool Measure(const std::string& velumo, const std::string& folder, int pages, int rounds) {
   const std::string path = folder + "/text.pdf";
   const std::string copy = folder + "/text-masked.pdf";
   MakeTextDocument(path, pages);
@@ -85,7 +86,9 @@ void Measure(const std::string& velumo, const std::string& folder, int pages, in
     const Run run = MaskOnce(velumo, path);
     if (run.status != 0) {
       std::printf("%d pages: exit status %d\n", pages, run.status);
-      return;
+      ::unlink(path.c_str());
+      ::unlink(copy.c_str());
+      return false;
     }
     best.seconds = std::min(best.seconds, run.seconds);
     best.peakKiB = std::max(best.peakKiB, run.peakKiB);
@@ -97,6 +100,7 @@ void Measure(const std::string& velumo, const std::string& folder, int pages, in
       static_cast<double>(SizeOf(copy)) / 1e3 / pages);
   ::unlink(path.c_str());
   ::unlink(copy.c_str());
+  return true;
 }
 
 }  // namespace
@@ -109,9 +113,8 @@ int main(int argc, char** argv) {
       "velumo mask on A4 text pages, a keep-frame on each, 200 dpi; time best of the runs,\n"
       "peak memory of the process (targets: 100 pages under 30 s, under 300 MiB at any"
       " page count)\n");
-  Measure(velumo, folder, 10, 3);
-  Measure(velumo, folder, 100, 3);
-  Measure(velumo, folder, 400, 1);
+  const bool measured = Measure(velumo, folder, 10, 3) && Measure(velumo, folder, 100, 3) &&
+                        Measure(velumo, folder, 400, 1);
   ::rmdir(folder);
-  return 0;
+  return measured ? 0 : 1;
 }
