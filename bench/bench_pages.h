@@ -1,4 +1,4 @@
-// The pages the region is timed on: the table, plausible pages of
+// The pages the region is timed on: the README's speed table, plausible pages of
 // every size, and the layouts that have been worst for one region design or
 // another. Each is an A4 page and its keep-frames in the order a document
 // would give them.

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/bench_pages.h"
 #include "hostsim/document_json.h"
 #include "hostsim/hostsim.h"
 #include "masking/mask_document.h"
@@ -22,22 +22,13 @@ namespace {
 
 using masking::MaskDocument;
 
-constexpr std::int32_t kPageWidth = 21000;
-constexpr std::int32_t kPageHeight = 29700;
+using bench::Frame;
+using bench::kPageHeight;
+using bench::kPageWidth;
 
-struct Frame {
-  std::int32_t x, y, width, height;
-};
-
-std::vector<Frame> RandomFrames(int count, std::uint32_t seed, std::int32_t minSize = 200,
-                                std::int32_t maxSize = 4000) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<std::int32_t> x(-500, kPageWidth);
-  std::uniform_int_distribution<std::int32_t> y(-500, kPageHeight);
-  std::uniform_int_distribution<std::int32_t> size(minSize, maxSize);
-  std::vector<Frame> frames;
-  for (int i = 0; i < count; ++i) frames.push_back({x(rng), y(rng), size(rng), size(rng)});
-  return frames;
+// Plausible keep-frames (200 to 4,000 units) for one page.
+std::vector<Frame> RandomFrames(int count, std::uint32_t seed) {
+  return bench::RandomFrames(count, seed, 200, 4000);
 }
 
 std::string GeneratedDocument(int pages, int framesPerPage) {
