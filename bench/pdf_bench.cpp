@@ -6,18 +6,16 @@
 //
 // The documents are A4 pages of text (60 lines of Helvetica) with one
 // keep-frame each, around a third of the page: every page becomes a picture.
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 #include <string>
+
+#include "bench/timed_process.h"
 
 namespace {
 
@@ -47,28 +45,12 @@ void MakeTextDocument(const std::string& path, int pages) {
   writer.write();
 }
 
-struct Run {
-  double seconds;
-  long peakKiB;
-  int status;
-};
+using Run = bench::TimedRun;
 
 Run MaskOnce(const std::string& velumo, const std::string& path) {
-  std::fflush(nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::freopen("/dev/null", "w", stdout);
-    ::execl(velumo.c_str(), velumo.c_str(), "mask", "--force", path.c_str(),
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  ::wait4(child, &status, 0, &usage);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return Run{seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+  std::string program = velumo, command = "mask", force = "--force", file = path;
+  char* const arguments[] = {program.data(), command.data(), force.data(), file.data(), nullptr};
+  return bench::RunTimed(arguments);
 }
 
 long SizeOf(const std::string& path) {

@@ -9,19 +9,16 @@
 //    page: each frame carves one piece, so the engine's region work stays
 //    small and the time is the stand-in's (attribute calls, removals, JSON);
 //  - 10,000 pages with 5 keep-frames each, apart on the page.
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/timed_process.h"
 #include "hostapi/host_api.h"
 
 namespace {
@@ -61,28 +58,13 @@ std::string FivePerPage(int pages) {
   return out + "]}\n";
 }
 
-struct Run {
-  double seconds;
-  long peakKiB;
-  int status;
-};
+using Run = bench::TimedRun;
 
 Run MaskOnce(const std::string& velumo, const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-  std::fflush(nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::freopen("/dev/null", "w", stdout);
-    ::execl(velumo.c_str(), velumo.c_str(), "mask", path.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  ::wait4(child, &status, 0, &usage);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return Run{seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+  std::string program = velumo, command = "mask", file = path;
+  char* const arguments[] = {program.data(), command.data(), file.data(), nullptr};
+  return bench::RunTimed(arguments);
 }
 
 void Measure(const std::string& velumo, const std::string& folder, const char* name,
