@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -196,9 +197,28 @@ void PrintMemory() {
   std::printf(" (bytes asked for; malloc adds its own per request)\n");
 }
 
+// Runs this tree's region alone on one named page, `runs` times, for a
+// profiler (valgrind --tool=callgrind counts instructions repeatably on a
+// busy machine).
+int ProfileOnePage(const char* name, int runs) {
+  for (const bench::Page& page : bench::NamedPages()) {
+    if (page.name != name) continue;
+    for (int i = 0; i < runs; ++i) sink = sink + bench::current::FullWork(page.frames);
+    return 0;
+  }
+  std::fprintf(stderr, "no page named \"%s\"; the pages are:\n", name);
+  for (const bench::Page& page : bench::NamedPages()) {
+    std::fprintf(stderr, "  %s\n", page.name.c_str());
+  }
+  return 2;
+}
+
 }  // namespace
 
-int main() {
+// velumo_region_bench: the whole comparison. velumo_region_bench PAGE [RUNS]:
+// the region's full work on that page alone, RUNS times (1).
+int main(int argc, char** argv) {
+  if (argc > 1) return ProfileOnePage(argv[1], argc > 2 ? std::max(1, std::atoi(argv[2])) : 1);
   std::printf(
       "One page's full region work (create, carve, grow, read, free) against pixman's "
       "pixman_region32: CPU time, best of %d interleaved rounds.\n",
