@@ -7,5 +7,7 @@ revision=$1
 folder=$2
 rm -rf "$folder"
 mkdir -p "$folder"
-git archive "$revision" masking | tar -x -C "$folder"
+# -m: the files are dated now, not at the commit, so that objects built from
+# another revision's files are never taken as up to date.
+git archive "$revision" masking | tar -x -m -C "$folder"
 echo "bench: the earlier region is that of $(git rev-parse --short "$revision") ($revision)"
