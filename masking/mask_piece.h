@@ -28,10 +28,10 @@ struct MaskPiece {
   // ever enter at the front, so stamps fall strictly from the front of the
   // list to its back, and comparing two stamps compares list positions.
   std::uint64_t stamp;
-  // The piece's slot in the region's grid and the cells it is listed in;
-  // meaningless while there is no grid.
-  std::uint32_t slot;
+  // While the region has a grid: the piece's cells in it, and whether it is
+  // listed in them (masking/piece_grid.h).
   CellRange cells;
+  bool listed;
 };
 
 // A keep-frame by its edges.

@@ -7,7 +7,7 @@
 #include <limits>
 #include <new>
 
-#include "masking/edge_index.h"
+#include "masking/edge_values.h"
 #include "masking/memory.h"
 #include "masking/piece_grid.h"
 #include "masking/piece_pool.h"
@@ -35,94 +35,45 @@ bool Apart(const MaskPiece& p, const FrameEdges& f) {
   return p.y >= f.bottom || BottomOf(p) < f.top || p.x >= f.right || RightOf(p) < f.left;
 }
 
-// The pieces that splitting one piece around a frame makes, in the order in
-// which they enter the list: top strip, bottom strip, left piece, right piece.
-enum class Part { kTop, kBottom, kLeft, kRight };
+// Whether carving the frame changes the piece: it is wholly inside the frame
+// or not apart from it. A piece of positive size wholly inside is not apart.
+bool Touched(const MaskPiece& p, const FrameEdges& f) { return !Apart(p, f) || WhollyInside(p, f); }
+bool TouchedWithArea(const MaskPiece& p, const FrameEdges& f) { return !Apart(p, f); }
 
-struct Split {
-  MaskPiece* made[4];
-  Part part[4];
-  int count;
-};
+Split SplitOf(const MaskPiece& p, const FrameEdges& f) {
+  Split split{};
+  split.left = p.x;
+  split.top = p.y;
+  split.right = RightOf(p);
+  split.bottom = BottomOf(p);
+  split.hasTop = split.top < f.top;
+  split.hasBottom = split.bottom > f.bottom;
+  split.bandTop = split.hasTop ? f.top : split.top;
+  split.bandBottom = split.hasBottom ? f.bottom : split.bottom;
+  const bool band = split.bandBottom > split.bandTop;
+  split.hasLeft = band && split.left < f.left;
+  split.hasRight = band && split.right > f.right;
+  return split;
+}
 
-// Takes every piece of the split from the pool before touching the list, so
-// that a shortage changes nothing.
-bool MakeSplit(PiecePool& pool, const MaskPiece& p, const FrameEdges& f, Split& split) {
-  struct Rect {
-    Wide x, y, width, height;
-  } rects[4];
-  int count = 0;
-  Wide y = p.y;
-  Wide height = p.height;
-  if (y < f.top) {
-    split.part[count] = Part::kTop;
-    rects[count++] = {p.x, y, p.width, f.top - y};
-    height = y + height - f.top;
-    y = f.top;
-  }
-  if (y + height > f.bottom) {
-    split.part[count] = Part::kBottom;
-    rects[count++] = {p.x, f.bottom, p.width, y + height - f.bottom};
-    height = f.bottom - y;
-  }
-  if (p.x < f.left && height > 0) {
-    split.part[count] = Part::kLeft;
-    rects[count++] = {p.x, y, f.left - p.x, height};
-  }
-  if (RightOf(p) > f.right && height > 0) {
-    split.part[count] = Part::kRight;
-    rects[count++] = {f.right, y, RightOf(p) - f.right, height};
-  }
-  for (int i = 0; i < count; ++i) {
-    MaskPiece* piece = TakePiece(pool);
-    if (piece == nullptr) {
-      for (int j = 0; j < i; ++j) GiveBack(pool, split.made[j]);
-      return false;
-    }
-    split.made[i] = new (piece) MaskPiece{nullptr,
-                                          nullptr,
-                                          Narrow(rects[i].x),
-                                          Narrow(rects[i].y),
-                                          Narrow(rects[i].width),
-                                          Narrow(rects[i].height),
-                                          0,
-                                          0,
-                                          {}};
-  }
-  split.count = count;
-  return true;
+// The parts of a split, in the order in which they enter the list.
+enum class Part { kNone, kTop, kBottom, kLeft, kRight };
+
+bool SameCells(const CellRange& a, const CellRange& b) {
+  return a.firstColumn == b.firstColumn && a.lastColumn == b.lastColumn &&
+         a.firstRow == b.firstRow && a.lastRow == b.lastRow;
 }
 
 FrameCells CellsAround(const PieceGrid& grid, const FrameEdges& f) {
-  const auto column = [&](Wide x) { return static_cast<std::uint16_t>(SpanOf(grid.columns, x)); };
-  const auto row = [&](Wide y) { return static_cast<std::uint16_t>(SpanOf(grid.rows, y)); };
-  return FrameCells{column(f.left - 1), column(f.right),   row(f.top - 1),
-                    row(f.top),         row(f.bottom - 1), row(f.bottom)};
+  const std::uint32_t left = SpanOf(grid.columns, f.left - 1);
+  const std::uint32_t right = SpanOf(grid.columns, f.right - 1);
+  const std::uint32_t above = SpanOf(grid.rows, f.top - 1);
+  const std::uint32_t inside = SpanOf(grid.rows, f.bottom - 1);
+  const auto narrow = [](std::uint32_t span) { return static_cast<std::uint16_t>(span); };
+  return FrameCells{narrow(left),   narrow(SpanAfter(grid.columns, right, f.right - 1)),
+                    narrow(above),  narrow(SpanAfter(grid.rows, above, f.top - 1)),
+                    narrow(inside), narrow(SpanAfter(grid.rows, inside, f.bottom - 1))};
 }
-
-// The cells of a piece made by splitting `p` around frame `f`.
-CellRange CellsOfPart(const MaskPiece& p, Part part, const FrameEdges& f, const FrameCells& at) {
-  CellRange cells = p.cells;
-  switch (part) {
-    case Part::kTop:
-      cells.lastRow = at.lastRowAbove;
-      return cells;
-    case Part::kBottom:
-      cells.firstRow = at.firstRowBelow;
-      return cells;
-    case Part::kLeft:
-      cells.lastColumn = at.lastColumnLeft;
-      break;
-    case Part::kRight:
-      cells.firstColumn = at.firstColumnRight;
-      break;
-  }
-  if (p.y < f.top) cells.firstRow = at.firstRowInside;
-  if (BottomOf(p) > f.bottom) cells.lastRow = at.lastRowInside;
-  return cells;
-}
-
-Wide Area(const MaskPiece& p) { return Wide{p.width} * p.height; }
 
 // Applies a growth only when its result still fits in 32 bits.
 void Grow(std::int32_t& position, std::int32_t& extent, Wide newPosition, Wide newExtent) {
@@ -145,32 +96,34 @@ bool LiesAbove(const MaskPiece& s, const MaskPiece& q) {
 
 bool NearerTheFront(const MaskPiece* a, const MaskPiece* b) { return a->stamp > b->stamp; }
 
-// Puts the pieces in list order, front first. They are often found in that
-// order or the reverse one already (a frame across a row of pieces made by
-// the frame before it), so those cost no sort.
-void PutInListOrder(MaskPiece** pieces, std::uint32_t count) {
-  if (count < 2) return;
+// Whether the pieces stand in list order, front first, or in the reverse
+// order, which reversing puts right. A frame across a row of pieces made by
+// the frame before it often finds them so.
+bool InListOrderOrReversed(MaskPiece** pieces, std::uint32_t count) {
   bool descending = true;
   bool ascending = true;
   for (std::uint32_t i = 1; i < count && (descending || ascending); ++i) {
     if (pieces[i - 1]->stamp < pieces[i]->stamp) descending = false;
     if (pieces[i - 1]->stamp > pieces[i]->stamp) ascending = false;
   }
-  if (descending) return;
-  if (ascending) {
-    std::reverse(pieces, pieces + count);
-  } else {
-    std::sort(pieces, pieces + count, NearerTheFront);
-  }
+  if (ascending && !descending) std::reverse(pieces, pieces + count);
+  return descending || ascending;
 }
 
 // What carving a piece through the grid costs beyond carving it in a walk
-// (finding it, sorting, listing its parts), in steps of a walk.
-constexpr std::uint64_t kGridStepsPerCarve = 32;
+// (finding it and listing its parts), in steps of a walk.
+constexpr std::uint64_t kGridStepsPerCarve = 8;
 
-// Growth looks low pieces' neighbours up by their edges from this many pieces
-// on; below it the walks cost less than building the index.
-constexpr std::uint32_t kEdgeIndexFrom = 64;
+// How many recent pieces a frame walks before it lists the rest in the grid:
+// this many for each piece the frame before it carved, and at least
+// kFewestRecent. The pieces a frame carves make at most four each, which
+// enter at the front; the next frame then carves most often among those.
+constexpr std::uint32_t kRecentPerCarve = 1;
+constexpr std::uint32_t kFewestRecent = 16;
+
+// Growth finds low pieces' neighbours through a grid, built for the purpose
+// if need be, once this many low pieces would each walk the list.
+constexpr std::uint32_t kLowPiecesForGrid = 48;
 
 // Regions up to this size are checked after every step of a checked build.
 constexpr std::uint32_t kAuditEveryStepUpTo = 2048;
@@ -196,7 +149,7 @@ MaskRegion* MaskRegion::Create(std::int32_t pageWidth, std::int32_t pageHeight,
   region->gridFromPieces_ = gridFromPieces;
   // The region's own pieces cannot run out on the first.
   MaskPiece* page = TakePiece(region->pool_);
-  *page = MaskPiece{nullptr, nullptr, 0, 0, pageWidth, pageHeight, 0, 0, {}};
+  *page = MaskPiece{nullptr, nullptr, 0, 0, pageWidth, pageHeight, 0, {}, false};
   region->PushFront(page);
   return region;
 }
@@ -226,39 +179,164 @@ void MaskRegion::Unlink(MaskPiece* piece) {
   ++changedInStep_;
 }
 
+inline void MaskRegion::MoveToFront(MaskPiece& piece) {
+  if (head_->next != &piece) {
+    Unlink(&piece);
+    PushFront(&piece);
+    return;
+  }
+  // Already in front: it only enters the list anew.
+  piece.stamp = ++lastStamp_;
+  changedInStep_ += 2;
+}
+
 inline void MaskRegion::Remove(MaskPiece& piece) {
-  if (grid_.live) RemoveFromGrid(grid_, piece);
+  if (grid_.live && piece.listed) RemoveFromGrid(grid_, piece);
   Unlink(&piece);
   GiveBack(pool_, &piece);
 }
 
 inline bool MaskRegion::SplitAround(MaskPiece& piece, const FrameEdges& frame,
                                     const FrameCells* at) {
-  Split split{};
-  if (!MakeSplit(pool_, piece, frame, split)) return false;
-  for (int i = 0; i < split.count; ++i) PushFront(split.made[i]);
-  if (at != nullptr) {
-    if (split.count == 0) {
-      RemoveFromGrid(grid_, piece);
+  const Split split = SplitOf(piece, frame);
+  if (split.hasTop + split.hasBottom + split.hasLeft + split.hasRight != 1) {
+    return SplitInParts(piece, frame, split, at);
+  }
+  // The one part left is the piece itself, smaller or (when it only touches
+  // the frame) the same: it moves to the front in its own node.
+  CellRange cells = piece.cells;
+  if (split.hasTop) {
+    piece.height = Narrow(frame.top - split.top);
+    if (at != nullptr) cells.lastRow = at->lastRowAbove;
+  } else if (split.hasBottom) {
+    piece.y = Narrow(frame.bottom);
+    piece.height = Narrow(split.bottom - frame.bottom);
+    if (at != nullptr) cells.firstRow = at->firstRowBelow;
+  } else {
+    piece.y = Narrow(split.bandTop);
+    piece.height = Narrow(split.bandBottom - split.bandTop);
+    if (split.hasLeft) {
+      piece.width = Narrow(frame.left - split.left);
+      if (at != nullptr) cells.lastColumn = at->lastColumnLeft;
     } else {
-      // The largest piece made keeps the split piece's slot, so that a large
-      // piece losing a strip costs only the cells of that strip.
-      int heir = 0;
-      for (int i = 1; i < split.count; ++i) {
-        if (Area(*split.made[i]) > Area(*split.made[heir])) heir = i;
-      }
-      HandOverSlot(grid_, piece, *split.made[heir],
-                   CellsOfPart(piece, split.part[heir], frame, *at));
-      for (int i = 0; i < split.count; ++i) {
-        if (i != heir) {
-          AddToGrid(grid_, *split.made[i], CellsOfPart(piece, split.part[i], frame, *at));
-        }
-      }
+      piece.x = Narrow(frame.right);
+      piece.width = Narrow(split.right - frame.right);
+      if (at != nullptr) cells.firstColumn = at->firstColumnRight;
     }
   }
-  Unlink(&piece);
-  GiveBack(pool_, &piece);
+  MoveToFront(piece);
+  if (at != nullptr && piece.listed && !SameCells(piece.cells, cells)) {
+    ShrinkInGrid(grid_, piece, cells);
+  }
+  piece.cells = cells;
   return true;
+}
+
+bool MaskRegion::SplitInParts(MaskPiece& piece, const FrameEdges& frame, const Split& split,
+                              const FrameCells* at) {
+  // The parts' sizes; a part not made has none.
+  const Wide width = split.right - split.left;
+  const Wide band = split.bandBottom - split.bandTop;
+  const Wide topArea = split.hasTop ? width * (frame.top - split.top) : 0;
+  const Wide bottomArea = split.hasBottom ? width * (split.bottom - frame.bottom) : 0;
+  const Wide leftArea = split.hasLeft ? (frame.left - split.left) * band : 0;
+  const Wide rightArea = split.hasRight ? (split.right - frame.right) * band : 0;
+  // The largest part takes over the split piece's node and its listings in
+  // the grid, so that a large piece losing a strip costs only the cells of
+  // that strip.
+  Part heir = Part::kNone;
+  Wide largest = 0;
+  const auto consider = [&](bool made, Part part, Wide area) {
+    if (made && (heir == Part::kNone || area > largest)) {
+      heir = part;
+      largest = area;
+    }
+  };
+  consider(split.hasTop, Part::kTop, topArea);
+  consider(split.hasBottom, Part::kBottom, bottomArea);
+  consider(split.hasLeft, Part::kLeft, leftArea);
+  consider(split.hasRight, Part::kRight, rightArea);
+  if (heir == Part::kNone) {
+    // Only a piece without area, on a page without area, splits into nothing.
+    Remove(piece);
+    return true;
+  }
+  // The other parts are taken from the pool before the list is touched, so
+  // that a shortage changes nothing.
+  MaskPiece* taken[3] = {};
+  int count = 0;
+  const auto node = [&](bool made, Part part) -> MaskPiece* {
+    if (!made) return nullptr;
+    if (part == heir) return &piece;
+    MaskPiece* fresh = TakePiece(pool_);
+    if (fresh != nullptr) taken[count++] = fresh;
+    return fresh;
+  };
+  MaskPiece* const top = node(split.hasTop, Part::kTop);
+  MaskPiece* const bottom = node(split.hasBottom, Part::kBottom);
+  MaskPiece* const left = node(split.hasLeft, Part::kLeft);
+  MaskPiece* const right = node(split.hasRight, Part::kRight);
+  if ((split.hasTop && top == nullptr) || (split.hasBottom && bottom == nullptr) ||
+      (split.hasLeft && left == nullptr) || (split.hasRight && right == nullptr)) {
+    for (int i = 0; i < count; ++i) GiveBack(pool_, taken[i]);
+    return false;
+  }
+  // The parts' cells: those of the piece cut at the frame's rows and columns.
+  CellRange topCells = piece.cells;
+  CellRange bottomCells = piece.cells;
+  CellRange leftCells = piece.cells;
+  CellRange rightCells = piece.cells;
+  if (at != nullptr) {
+    topCells.lastRow = at->lastRowAbove;
+    bottomCells.firstRow = at->firstRowBelow;
+    CellRange bandCells = piece.cells;
+    if (split.hasTop) bandCells.firstRow = at->firstRowInside;
+    if (split.hasBottom) bandCells.lastRow = at->lastRowInside;
+    leftCells = bandCells;
+    leftCells.lastColumn = at->lastColumnLeft;
+    rightCells = bandCells;
+    rightCells.firstColumn = at->firstColumnRight;
+  }
+  const bool listed = at != nullptr && piece.listed;
+  const CellRange heirCells = heir == Part::kTop      ? topCells
+                              : heir == Part::kBottom ? bottomCells
+                              : heir == Part::kLeft   ? leftCells
+                                                      : rightCells;
+  Unlink(&piece);
+  const auto place = [&](MaskPiece* part, Wide x, Wide y, Wide w, Wide h, const CellRange& cells) {
+    part->x = Narrow(x);
+    part->y = Narrow(y);
+    part->width = Narrow(w);
+    part->height = Narrow(h);
+    if (part != &piece) {
+      part->cells = cells;
+      part->listed = false;
+    }
+    PushFront(part);
+  };
+  if (top != nullptr) place(top, split.left, split.top, width, frame.top - split.top, topCells);
+  if (bottom != nullptr) {
+    place(bottom, split.left, frame.bottom, width, split.bottom - frame.bottom, bottomCells);
+  }
+  if (left != nullptr) {
+    place(left, split.left, split.bandTop, frame.left - split.left, band, leftCells);
+  }
+  if (right != nullptr) {
+    place(right, frame.right, split.bandTop, split.right - frame.right, band, rightCells);
+  }
+  // The heir of a listed piece stays listed in the cells it still covers;
+  // the other parts are new, and are not.
+  if (listed && !SameCells(piece.cells, heirCells)) ShrinkInGrid(grid_, piece, heirCells);
+  piece.cells = heirCells;
+  return true;
+}
+
+inline bool MaskRegion::Carve(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at) {
+  if (WhollyInside(piece, frame)) {
+    Remove(piece);
+    return true;
+  }
+  return SplitAround(piece, frame, at);
 }
 
 inline bool MaskRegion::ExcludeByWalk(const FrameEdges& frame) {
@@ -271,11 +349,8 @@ inline bool MaskRegion::ExcludeByWalk(const FrameEdges& frame) {
   while (piece != nullptr) {
     MaskPiece* following = piece->next;
     ++visited;
-    if (WhollyInside(*piece, frame)) {
-      Remove(*piece);
-      ++carved;
-    } else if (!Apart(*piece, frame)) {
-      if (!SplitAround(*piece, frame, nullptr)) return false;
+    if (Touched(*piece, frame)) {
+      if (!Carve(*piece, frame, nullptr)) return false;
       ++carved;
     }
     piece = following;
@@ -295,36 +370,54 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
   // with the edges of a frame of negative size taken in order. Carving those
   // pieces in list order, front first, does to each exactly what the walk
   // does.
+  //
+  // The recent pieces, at the front of the list, are walked: the pieces a
+  // frame touches are most often the ones the frames before it made. Those
+  // behind them, all listed in the grid, are found through it.
   const Wide left = std::min(frame.left, frame.right) - 1;
   const Wide right = std::max(frame.left, frame.right);
   const Wide top = std::min(frame.top, frame.bottom) - 1;
   const Wide bottom = std::max(frame.top, frame.bottom);
-  const std::uint32_t found = Collect(grid_, left, top, right, bottom);
+  const std::uint32_t found =
+      ReserveFound(grid_, pieceCount_) ? Collect(grid_, left, top, right, bottom) : 0;
   if (grid_.broken) {
     GiveUpGrid();
     return ExcludeByWalk(frame);
   }
+  const std::uint64_t settled = listedUpTo_;
   MaskPiece** touched = grid_.found;
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; i < found; ++i) {
-    if (WhollyInside(*touched[i], frame) || !Apart(*touched[i], frame)) {
+    if (touched[i]->stamp <= settled && TouchedWithArea(*touched[i], frame)) {
       touched[count++] = touched[i];
     }
   }
-  PutInListOrder(touched, count);
   const FrameCells at = CellsAround(grid_, frame);
-  bool carved = true;
-  for (std::uint32_t i = 0; i < count && carved; ++i) {
-    MaskPiece& piece = *touched[i];
-    if (WhollyInside(piece, frame)) {
-      Remove(piece);
-    } else {
-      carved = SplitAround(piece, frame, &at);
+  // The recent pieces beyond the first recentLimit_ have stayed untouched a
+  // while: they are listed, and the walks of later frames stop short of them.
+  std::uint32_t carved = 0;
+  std::uint32_t walked = 0;
+  std::uint64_t listedFrom = 0;
+  for (MaskPiece* piece = head_->next; piece != nullptr && piece->stamp > settled;) {
+    MaskPiece* following = piece->next;
+    if (TouchedWithArea(*piece, frame)) {
+      if (!Carve(*piece, frame, &at)) return false;
+      ++carved;
+    } else if (++walked > recentLimit_) {
+      if (!piece->listed) AddToGrid(grid_, *piece);
+      if (listedFrom == 0) listedFrom = piece->stamp;
     }
+    piece = following;
   }
+  if (listedFrom != 0) listedUpTo_ = listedFrom;
+  bool done = true;
+  if (!InListOrderOrReversed(touched, count)) std::sort(touched, touched + count, NearerTheFront);
+  for (std::uint32_t i = 0; i < count && done; ++i) done = Carve(*touched[i], frame, &at);
+  carved += count;
+  recentLimit_ = std::max(kFewestRecent, kRecentPerCarve * carved);
   // The list is whole whatever happened to the grid's lists on the way.
   if (grid_.broken) GiveUpGrid();
-  return carved;
+  return done;
 }
 
 bool MaskRegion::Exclude(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height) {
@@ -334,6 +427,14 @@ bool MaskRegion::Exclude(std::int32_t x, std::int32_t y, std::int32_t width, std
     sawNegativeFrame_ = true;
   } else if (width == 0 || height == 0) {
     sawEmptyFrame_ = true;
+  }
+  const GridFocus box{std::min(frame.left, frame.right), std::min(frame.top, frame.bottom),
+                      std::max(frame.left, frame.right), std::max(frame.top, frame.bottom)};
+  if (frames_.left > frames_.right) {
+    frames_ = box;
+  } else {
+    frames_ = GridFocus{std::min(frames_.left, box.left), std::min(frames_.top, box.top),
+                        std::max(frames_.right, box.right), std::max(frames_.bottom, box.bottom)};
   }
   changedInStep_ = 0;
   FitGrid();
@@ -357,12 +458,55 @@ const MaskPiece* MaskRegion::NeighbourByWalk(const MaskPiece& low, bool& below) 
   return nullptr;
 }
 
-void MaskRegion::GrowIntoNeighbours(std::int32_t minimum, EdgeIndex* edges) {
+const MaskPiece* MaskRegion::NeighbourByGrid(const MaskPiece& low, bool& below) const {
+  // A piece below `low` that spans its columns holds the point just below
+  // its bottom left corner, and one above holds the point just above its top
+  // left corner: it is listed in the cell of that point. Of those, the first
+  // in list order is the one with the largest stamp. The low piece has not
+  // grown yet in this pass, so its own cells are exact.
+  const Wide left = low.x;
+  const Wide right = RightOf(low);
+  const Wide top = low.y;
+  const Wide bottom = BottomOf(low);
+  const std::uint32_t column = low.cells.firstColumn;
+  const std::uint32_t rowBelow = SpanAfter(grid_.rows, low.cells.lastRow, bottom - 1);
+  const std::uint32_t rowAbove = SpanBefore(grid_.rows, low.cells.firstRow, top);
+  const MaskPiece* first = nullptr;
+  std::uint64_t firstStamp = 0;
+  const auto search = [&](std::uint32_t row) {
+    for (std::uint32_t e = FirstInCell(grid_, column, row); e != kNoEntry;
+         e = grid_.entries[e].next) {
+      const MaskPiece* s = grid_.entries[e].piece;
+      if (s->stamp <= firstStamp || s->x > left || RightOf(*s) < right) continue;
+      if (s->y == bottom) {
+        below = true;
+      } else if (BottomOf(*s) == top) {
+        below = false;
+      } else {
+        continue;
+      }
+      first = s;
+      firstStamp = s->stamp;
+    }
+  };
+  search(rowBelow);
+  if (rowAbove != rowBelow) search(rowAbove);
+  return first;
+}
+
+void MaskRegion::GrowIntoNeighbours(std::int32_t minimum) {
+  // Through the grid, a piece no other piece lies against is passed over at
+  // once.
+  EdgeValues edges{};
+  const bool filtered = grid_.live && NoteEdgeValues(edges, head_->next, pieceCount_);
   for (MaskPiece* q = head_->next; q != nullptr; q = q->next) {
     if (q->height >= minimum) continue;
+    if (filtered && grid_.live && !EdgeTaken(edges, false, BottomOf(*q)) &&
+        !EdgeTaken(edges, true, q->y)) {
+      continue;
+    }
     bool below = false;
-    const MaskPiece* s =
-        edges != nullptr ? NeighbourByEdges(*edges, *q, below) : NeighbourByWalk(*q, below);
+    const MaskPiece* s = grid_.live ? NeighbourByGrid(*q, below) : NeighbourByWalk(*q, below);
     if (s == nullptr) continue;
     const Wide height = q->height;
     if (below) {
@@ -370,8 +514,22 @@ void MaskRegion::GrowIntoNeighbours(std::int32_t minimum, EdgeIndex* edges) {
     } else {
       Grow(q->y, q->height, Wide{q->y} - s->height, height + s->height);
     }
-    if (edges != nullptr && q->height != height) NoteMovedEdge(*edges, *q, below);
+    if (q->height == height) continue;
+    if (filtered) NoteEdge(edges, below, below ? BottomOf(*q) : Wide{q->y});
+    if (!grid_.live) continue;
+    // A later low piece may grow into this one: it is listed also in the
+    // row of cells of its new bottom or top edge.
+    if (below) {
+      const std::uint32_t row = SpanOf(grid_.rows, BottomOf(*q) - 1);
+      if (row > q->cells.lastRow) ListInRow(grid_, *q, row);
+    } else {
+      const std::uint32_t row = SpanOf(grid_.rows, q->y);
+      if (row < q->cells.firstRow) ListInRow(grid_, *q, row);
+    }
+    // Without the memory for that, the rest walk the list.
+    if (grid_.broken) ReleaseGrid(grid_);
   }
+  ReleaseEdgeValues(edges);
 }
 
 void MaskRegion::GrowSlivers(std::int32_t minimum) {
@@ -380,6 +538,7 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
   const Wide grow = minimum;
   // Low pieces at the top or bottom page edge grow off the page. Their cells
   // stay the same: what they gain lies beyond the page.
+  std::uint32_t low = 0;
   for (MaskPiece* p = head_->next; p != nullptr; p = p->next) {
     if (p->height >= minimum) continue;
     if (p->y == 0) {
@@ -387,21 +546,30 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
     } else if (BottomOf(*p) == pageHeight_) {
       Grow(p->y, p->height, p->y, p->height + grow);
     }
+    if (p->height < minimum) ++low;
   }
   // Low pieces grow into the first piece directly below or above them that
-  // spans all of their columns, which is already covered. They are found by
-  // the exact values of the pieces' edges; the grid, made for carving, is
-  // done with (with few pieces, or without the memory for the index, each
-  // low piece walks the list; a region told to use its grid from the start
-  // uses the index whatever its size).
+  // spans all of their columns, which is already covered. They are found
+  // through the grid, built for them when many would otherwise walk the list
+  // (or, in a region told when to use its grid, once it holds that many
+  // pieces).
+  const bool gridWanted = gridFromPieces_ == kGridWhenItPays
+                              ? low >= kLowPiecesForGrid && pieceCount_ >= kGridFromPieces
+                              : pieceCount_ >= gridFromPieces_;
+  if (!grid_.live && gridWanted && low > 0 && PageHasArea()) {
+    // Without the memory for it, the low pieces walk the list.
+    static_cast<void>(BuildGrid(grid_, pageWidth_, pageHeight_, Focus(), head_->next, pieceCount_));
+  } else if (grid_.live && low > 0) {
+    // Every piece is looked up through the grid: the recent ones are listed
+    // too.
+    for (MaskPiece* p = head_->next; p != nullptr && p->stamp > listedUpTo_; p = p->next) {
+      if (!p->listed) AddToGrid(grid_, *p);
+    }
+    if (grid_.broken) ReleaseGrid(grid_);
+  }
+  if (low > 0) GrowIntoNeighbours(minimum);
+  // The grid no longer lists the grown pieces in every cell they cover.
   ReleaseGrid(grid_);
-  EdgeIndex edges{};
-  const bool indexed =
-      (pieceCount_ >= kEdgeIndexFrom || gridFromPieces_ == 0) &&
-      BuildEdgeIndex(edges, head_->next, pieceCount_, PageHasArea() && !sawNegativeFrame_,
-                     gridFromPieces_ == 0 ? 0 : kLongChain);
-  GrowIntoNeighbours(minimum, indexed ? &edges : nullptr);
-  ReleaseEdgeIndex(edges);
   // Narrow pieces at the left or right page edge grow off the page.
   for (MaskPiece* p = head_->next; p != nullptr; p = p->next) {
     if (p->width >= minimum) continue;
@@ -444,7 +612,23 @@ void MaskRegion::FitGrid() {
     return;
   }
   if (pieceCount_ == 0 || pieceCount_ < gridRetryFrom_) return;
-  if (!BuildGrid(grid_, pageWidth_, pageHeight_, head_->next, pieceCount_)) GiveUpGrid();
+  if (!BuildGrid(grid_, pageWidth_, pageHeight_, Focus(), head_->next, pieceCount_)) {
+    GiveUpGrid();
+    return;
+  }
+  listedUpTo_ = lastStamp_;
+  recentLimit_ = kFewestRecent;
+}
+
+GridFocus MaskRegion::Focus() const {
+  // Frames tend to fall near the frames before them, and to go on the way
+  // they went: around the box of the frames so far, as far again on each
+  // side.
+  if (frames_.left > frames_.right) return GridFocus{0, 0, pageWidth_, pageHeight_};
+  const Wide width = frames_.right - frames_.left;
+  const Wide height = frames_.bottom - frames_.top;
+  return GridFocus{frames_.left - width, frames_.top - height, frames_.right + width,
+                   frames_.bottom + height};
 }
 
 void MaskRegion::GiveUpGrid() {

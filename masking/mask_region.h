@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "masking/edge_index.h"
 #include "masking/layout_check.h"
 #include "masking/mask_piece.h"
 #include "masking/piece_grid.h"
@@ -33,6 +32,17 @@ struct FrameCells {
   std::uint16_t firstRowInside;
   std::uint16_t lastRowInside;
   std::uint16_t firstRowBelow;
+};
+
+// How a piece not apart from a frame, and not wholly inside it, falls apart
+// around it: a top strip above the frame's top edge and a bottom strip below
+// its bottom edge, both of the piece's full width, and in the band between
+// (when it has height) a left piece and a right piece beside the frame. They
+// enter the list in that order: top, bottom, left, right.
+struct Split {
+  Wide left, top, right, bottom;  // the piece's edges
+  Wide bandTop, bandBottom;       // the band between the strips
+  bool hasTop, hasBottom, hasLeft, hasRight;
 };
 
 // The region of one page. Its nodes come from a pool of slabs owned by the
@@ -118,24 +128,34 @@ struct MaskRegion {
   // caller frees it.
   void Unlink(MaskPiece* piece);
 
+  // Takes a piece out of the list and puts it back in front.
+  void MoveToFront(MaskPiece& piece);
   // Takes a piece out of the list and the grid, and frees it.
   void Remove(MaskPiece& piece);
-  // Replaces a piece by the pieces of it around the frame, and in the grid
-  // when given the frame's cells; false when memory for them ran out, with
-  // the piece left as it was.
+  // Replaces a piece by the pieces of it around the frame, the largest of
+  // them in the piece's own node, and in the grid when given the frame's
+  // cells; false when memory for them ran out, with the piece left as it was.
   bool SplitAround(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
+  bool SplitInParts(MaskPiece& piece, const FrameEdges& frame, const Split& split,
+                    const FrameCells* at);
+  // Removes or splits a piece the frame touches.
+  bool Carve(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
   bool ExcludeByWalk(const FrameEdges& frame);
   bool ExcludeByGrid(const FrameEdges& frame);
   // The first piece in list order directly below or above `low` that spans
-  // all of its columns, and whether it lies below.
+  // all of its columns, and whether it lies below: by walking the list, or
+  // through the grid.
   const MaskPiece* NeighbourByWalk(const MaskPiece& low, bool& below) const;
-  // Pass 2 of growth, through the index of the pieces' edges when given one.
-  void GrowIntoNeighbours(std::int32_t minimum, EdgeIndex* edges);
+  const MaskPiece* NeighbourByGrid(const MaskPiece& low, bool& below) const;
+  // Pass 2 of growth.
+  void GrowIntoNeighbours(std::int32_t minimum);
 
   // Whether a region without a grid should build one now.
   bool GridPays() const;
   // Builds, rebuilds or drops the grid for the current pieces.
   void FitGrid();
+  // Where the grid should be fine besides where the pieces crowd.
+  GridFocus Focus() const;
   // Drops a grid that ran out of memory; the next is built only once the
   // piece count has doubled.
   void GiveUpGrid();
@@ -157,8 +177,17 @@ struct MaskRegion {
   std::uint64_t gridRetryFrom_ = 0;
   // Steps of walks that a grid would have saved, towards building one.
   std::uint64_t walkWaste_ = 0;
+  // While there is a grid: every piece stamped this or lower is listed in
+  // it. Those stamped higher, the recent ones at the front of the list, may
+  // not be; a frame walks them, and lists those beyond the first
+  // recentLimit_ it leaves untouched.
+  std::uint64_t listedUpTo_ = 0;
+  std::uint32_t recentLimit_ = 0;
   std::uint64_t changedSinceAudit_ = 0;
   std::uint64_t changedInStep_ = 0;
+  // The box of the frames carved so far, empty (left beyond right) before
+  // the first.
+  GridFocus frames_{1, 1, 0, 0};
   bool sawEmptyFrame_ = false;     // a frame of zero width or height
   bool sawNegativeFrame_ = false;  // a frame of negative width or height
   bool grown_ = false;             // GrowSlivers has run

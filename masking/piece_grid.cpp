@@ -12,18 +12,19 @@
 namespace masking {
 namespace {
 
-// Pieces per cell that a new grid is sized for. Fewer cells cost less to
-// keep up when large pieces are split; more cells make shorter chains.
-constexpr std::uint32_t kPiecesPerCell = 2;
+// Cells a new grid has for each piece. Fewer cells cost less to keep up
+// when large pieces are split; more cells make shorter chains.
+constexpr std::uint64_t kCellsPerPiece = 2;
 // Keeps the cell table of a huge region near 16 MB.
 constexpr std::uint64_t kMaxCells = std::uint64_t{1} << 22;
 // Pieces whose edges choose the cuts: enough to follow where pieces crowd,
 // few enough to sort at once.
 constexpr std::uint32_t kSample = 256;
 constexpr std::uint32_t kMinCapacity = 64;
-// A chain entry stepped over for nothing costs about as much as listing one;
-// a grid is built afresh once this many times its size has been wasted.
-constexpr std::uint64_t kWorn = 2;
+// A chain entry stepped over for nothing costs about a tenth of listing one
+// in a new grid; a grid is built afresh once lookups have wasted this many
+// times its size.
+constexpr std::uint64_t kWorn = 4;
 
 // Makes room for `needed` elements, keeping the first `used`; false when
 // memory ran out, with the array as it was.
@@ -35,7 +36,7 @@ bool Reserve(T*& array, std::uint32_t& capacity, std::uint32_t used, std::uint64
   if (wanted < kMinCapacity) wanted = kMinCapacity;
   // T is at times a pointer: the size of that pointer is what is meant.
   const std::size_t size = sizeof(T);  // NOLINT(bugprone-sizeof-expression)
-  // Slots and entries are numbered in 32 bits, kNoEntry excluded.
+  // Entries are numbered in 32 bits, kNoEntry excluded.
   if (wanted >= kNoEntry || !Addressable(wanted, size)) return false;
   void* block = AllocateBlock(static_cast<std::size_t>(wanted) * size);
   if (block == nullptr) return false;
@@ -50,29 +51,30 @@ std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32
   return row * grid.columns.spans + column;
 }
 
-void AddEntry(PieceGrid& grid, std::uint32_t cell, std::uint32_t slot) {
+void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
   std::uint32_t entry = grid.freeEntry;
   if (entry != kNoEntry) {
     grid.freeEntry = grid.entries[entry].next;
   } else {
-    if (!Reserve(grid.entries, grid.entryCapacity, grid.entriesUsed,
+    if (grid.entriesUsed == grid.entryCapacity &&
+        !Reserve(grid.entries, grid.entryCapacity, grid.entriesUsed,
                  std::uint64_t{grid.entriesUsed} + 1)) {
       grid.broken = true;
       return;
     }
     entry = grid.entriesUsed++;
   }
-  grid.entries[entry] = GridEntry{slot, grid.cells[cell]};
+  grid.entries[entry] = GridEntry{&piece, grid.cells[cell]};
   grid.cells[cell] = entry;
 }
 
-void RemoveEntry(PieceGrid& grid, std::uint32_t cell, std::uint32_t slot) {
+void RemoveEntry(PieceGrid& grid, std::uint32_t cell, const MaskPiece& piece) {
   std::uint32_t* link = &grid.cells[cell];
-  while (*link != kNoEntry && grid.entries[*link].slot != slot) {
+  ++grid.cellsSeen;
+  while (*link != kNoEntry && grid.entries[*link].piece != &piece) {
     link = &grid.entries[*link].next;
-    ++grid.stepped;
+    ++grid.entriesSeen;
   }
-  ++grid.served;
   if (*link == kNoEntry) return;
   const std::uint32_t entry = *link;
   *link = grid.entries[entry].next;
@@ -80,64 +82,88 @@ void RemoveEntry(PieceGrid& grid, std::uint32_t cell, std::uint32_t slot) {
   grid.freeEntry = entry;
 }
 
+// Calls change(cell) for each cell, by its index, of the columns
+// firstColumn to lastColumn in the rows firstRow to lastRow.
 template <typename Change>
-void ForCells(std::uint32_t firstColumn, std::uint32_t lastColumn, std::uint32_t firstRow,
-              std::uint32_t lastRow, Change change) {
+void ForCells(std::uint32_t spans, std::uint32_t firstColumn, std::uint32_t lastColumn,
+              std::uint32_t firstRow, std::uint32_t lastRow, Change change) {
   for (std::uint32_t row = firstRow; row <= lastRow; ++row) {
-    for (std::uint32_t column = firstColumn; column <= lastColumn; ++column) change(column, row);
+    for (std::uint32_t column = firstColumn; column <= lastColumn; ++column) {
+      change(row * spans + column);
+    }
   }
 }
 
-// Calls change(column, row) for each cell of `range` that is not in `skip`,
-// which lies within it or holds no cell: the rows above and below `skip`,
-// and the stretches left and right of it in its rows.
 template <typename Change>
-void ForCellsOutside(const CellRange& range, const CellRange& skip, Change change) {
-  if (skip.firstRow > skip.lastRow) {
-    ForCells(range.firstColumn, range.lastColumn, range.firstRow, range.lastRow, change);
-    return;
-  }
+void ForCells(std::uint32_t spans, const CellRange& range, Change change) {
+  ForCells(spans, range.firstColumn, range.lastColumn, range.firstRow, range.lastRow, change);
+}
+
+// Calls change(cell) for each cell of `range` that is not in `skip`, which
+// lies within it: the rows above and below `skip`, and the stretches left and
+// right of it in its rows.
+template <typename Change>
+void ForCellsOutside(std::uint32_t spans, const CellRange& range, const CellRange& skip,
+                     Change change) {
   if (skip.firstRow > range.firstRow) {
-    ForCells(range.firstColumn, range.lastColumn, range.firstRow, skip.firstRow - 1u, change);
+    ForCells(spans, range.firstColumn, range.lastColumn, range.firstRow, skip.firstRow - 1u,
+             change);
   }
   if (skip.firstColumn > range.firstColumn) {
-    ForCells(range.firstColumn, skip.firstColumn - 1u, skip.firstRow, skip.lastRow, change);
+    ForCells(spans, range.firstColumn, skip.firstColumn - 1u, skip.firstRow, skip.lastRow, change);
   }
   if (skip.lastColumn < range.lastColumn) {
-    ForCells(skip.lastColumn + 1u, range.lastColumn, skip.firstRow, skip.lastRow, change);
+    ForCells(spans, skip.lastColumn + 1u, range.lastColumn, skip.firstRow, skip.lastRow, change);
   }
   if (skip.lastRow < range.lastRow) {
-    ForCells(range.firstColumn, range.lastColumn, skip.lastRow + 1u, range.lastRow, change);
+    ForCells(spans, range.firstColumn, range.lastColumn, skip.lastRow + 1u, range.lastRow, change);
   }
 }
-
-// A range that contains no cell.
-constexpr CellRange kNoCells{1, 0, 1, 0};
 
 // ---- choosing the cuts ------------------------------------------------------
 
-// Up to `spans` - 1 cuts inside (0, extent), strictly rising: three quarters at
-// quantiles of the `n` sorted edges, the rest at even steps; equal ones merge.
-std::uint32_t PickCuts(const Wide* edges, std::uint32_t n, Wide extent, std::uint32_t spans,
-                       Wide* cuts) {
-  const std::uint32_t even = spans / 2 + 1;
-  const std::uint32_t quantile = spans + 1 - even;
-  std::uint32_t made = 0;
+// Up to `spans` - 1 cuts inside (0, extent), strictly rising: half at
+// quantiles of the `n` sorted edges, where the pieces crowd now, a quarter at
+// even steps across the page, so that no part of it is one huge cell, and a
+// quarter at even steps across [focusFrom, focusTo), where the next pieces
+// are likeliest to be made; equal ones merge.
+std::uint32_t PickCuts(const Wide* edges, std::uint32_t n, Wide extent, Wide focusFrom,
+                       Wide focusTo, std::uint32_t spans, Wide* cuts) {
+  const std::uint32_t wanted = spans - 1;
+  const std::uint32_t quantile = wanted / 2;
+  const std::uint32_t even = (wanted - quantile) / 2;
+  const std::uint32_t focused = wanted - quantile - even;
+  const auto focusSpan = static_cast<std::uint64_t>(focusTo - focusFrom);
+  // The three rising sequences, merged.
+  constexpr Wide kNone = std::numeric_limits<Wide>::max();
   std::uint32_t q = 1;
   std::uint32_t e = 1;
-  while (q < quantile || e < even) {
-    constexpr Wide kNone = std::numeric_limits<Wide>::max();
-    Wide byQuantile = kNone;
-    if (q < quantile) byQuantile = edges[static_cast<std::uint64_t>(q) * n / quantile];
-    Wide byStep = kNone;
-    if (e < even) byStep = static_cast<Wide>(static_cast<std::uint64_t>(extent) * e / even);
+  std::uint32_t f = 1;
+  const auto byQuantile = [&] {
+    return q <= quantile ? edges[static_cast<std::uint64_t>(q) * n / (quantile + 1)] : kNone;
+  };
+  const auto byStep = [&] {
+    return e <= even ? static_cast<Wide>(static_cast<std::uint64_t>(extent) * e / (even + 1))
+                     : kNone;
+  };
+  const auto byFocus = [&] {
+    return f <= focused ? focusFrom + static_cast<Wide>(focusSpan * f / (focused + 1)) : kNone;
+  };
+  std::uint32_t made = 0;
+  for (std::uint32_t taken = 0; taken < wanted; ++taken) {
+    const Wide a = byQuantile();
+    const Wide b = byStep();
+    const Wide c = byFocus();
     Wide cut = 0;
-    if (byQuantile <= byStep) {
-      cut = byQuantile;
+    if (a <= b && a <= c) {
+      cut = a;
       ++q;
-    } else {
-      cut = byStep;
+    } else if (b <= c) {
+      cut = b;
       ++e;
+    } else {
+      cut = c;
+      ++f;
     }
     if (cut <= 0 || cut >= extent || (made > 0 && cut <= cuts[made - 1])) continue;
     cuts[made++] = cut;
@@ -145,14 +171,28 @@ std::uint32_t PickCuts(const Wide* edges, std::uint32_t n, Wide extent, std::uin
   return made;
 }
 
-// Sets up the buckets of an axis whose cuts are in place: buckets of a power
-// of two length, about two for each span.
-void FillBuckets(GridAxis& axis, std::uint16_t* buckets) {
+// Buckets per span, and per piece the grid is built for: enough that a
+// bucket seldom holds more than one cut even where the cuts crowd, down to
+// one bucket a unit of the page, and at most kMostBuckets.
+constexpr std::uint64_t kBucketsPerSpan = 8;
+constexpr std::uint64_t kBucketsPerPiece = 4;
+constexpr std::uint64_t kMostBuckets = std::uint64_t{1} << 20;
+
+std::uint32_t BucketShift(Wide extent, std::uint32_t spans, std::uint32_t pieces) {
+  const std::uint64_t wanted = std::min(
+      kMostBuckets, std::max(kBucketsPerSpan * spans, kBucketsPerPiece * std::uint64_t{pieces}));
   std::uint32_t shift = 0;
-  while ((static_cast<std::uint64_t>(axis.extent - 1) >> shift) + 1 > 2 * std::uint64_t{axis.spans})
-    ++shift;
-  const auto count =
-      static_cast<std::uint32_t>((static_cast<std::uint64_t>(axis.extent - 1) >> shift) + 1);
+  while ((static_cast<std::uint64_t>(extent - 1) >> shift) + 1 > wanted) ++shift;
+  return shift;
+}
+
+std::uint32_t BucketsFor(Wide extent, std::uint32_t shift) {
+  return static_cast<std::uint32_t>((static_cast<std::uint64_t>(extent - 1) >> shift) + 1) + 1;
+}
+
+// Sets up the buckets of an axis whose cuts are in place.
+void FillBuckets(GridAxis& axis, std::uint32_t shift, std::uint16_t* buckets) {
+  const std::uint32_t count = BucketsFor(axis.extent, shift) - 1;
   std::uint32_t cut = 0;
   for (std::uint32_t b = 0; b < count; ++b) {
     const Wide start = static_cast<Wide>(std::uint64_t{b} << shift);
@@ -164,68 +204,47 @@ void FillBuckets(GridAxis& axis, std::uint16_t* buckets) {
   axis.bucketCuts = buckets;
 }
 
-std::uint32_t BucketsFor(Wide extent, std::uint32_t spans) {
-  std::uint32_t shift = 0;
-  while ((static_cast<std::uint64_t>(extent - 1) >> shift) + 1 > 2 * std::uint64_t{spans}) ++shift;
-  return static_cast<std::uint32_t>((static_cast<std::uint64_t>(extent - 1) >> shift) + 1) + 1;
-}
-
 Wide Clamp(Wide value, Wide extent) { return value < 0 ? 0 : (value > extent ? extent : value); }
 
-// The typical extent of a piece across the columns over its extent across the
-// rows, both counted in sampled edges it spans (so in the units in which the
-// cuts are placed): the median of the sampled pieces' ratios, each rounded to
-// a power of two.
-double SampleAspect(const MaskPiece* const* sample, std::uint32_t count, const Wide* xs,
-                    const Wide* ys, std::uint32_t edges, Wide width, Wide height) {
-  constexpr int kLargest = 24;  // 2^24 exceeds any ratio of sampled edges
-  // The median of a few dozen is as good as that of all.
+// How many columns a grid of `cells` cells should have, so that the typical
+// piece is crossed by about as many cuts across as down. Half the cuts of an
+// axis lie at quantiles of the sampled edges and half at even steps
+// (PickCuts): a piece with i of the E sampled edges strictly inside its
+// extent across, and a share f of the page's width, is crossed by about
+// C (i / E + f) / 2 of the cuts of C columns; likewise down. The typical
+// piece is the median of the sampled pieces by the ratio of the two.
+std::uint32_t ColumnsFor(const MaskPiece* const* sample, std::uint32_t count, const Wide* xs,
+                         const Wide* ys, std::uint32_t edges, Wide width, Wide height,
+                         std::uint64_t cells) {
+  // A few dozen pieces tell as much as all.
   constexpr std::uint32_t kShapes = 64;
   const std::uint32_t step = count / kShapes + 1;
-  std::uint32_t counts[2 * kLargest + 1] = {};
+  double ratios[kShapes] = {};
   std::uint32_t shapes = 0;
-  for (std::uint32_t i = 0; i < count; i += step, ++shapes) {
+  const auto crossed = [edges](const Wide* sorted, Wide extent, Wide from, Wide to) {
+    const auto inside = std::lower_bound(sorted, sorted + edges, to) -
+                        std::upper_bound(sorted, sorted + edges, from);
+    return static_cast<double>(std::max<std::ptrdiff_t>(inside, 0)) / edges +
+           static_cast<double>(to - from) / static_cast<double>(extent);
+  };
+  for (std::uint32_t i = 0; i < count && shapes < kShapes; i += step) {
     const MaskPiece& p = *sample[i];
-    const auto rank = [edges](const Wide* sorted, Wide value) {
-      return static_cast<std::int64_t>(std::lower_bound(sorted, sorted + edges, value) - sorted);
-    };
-    const std::int64_t across =
-        std::max<std::int64_t>(1, rank(xs, Clamp(RightOf(p), width)) - rank(xs, Clamp(p.x, width)));
-    const std::int64_t down = std::max<std::int64_t>(
-        1, rank(ys, Clamp(BottomOf(p), height)) - rank(ys, Clamp(p.y, height)));
-    int power = 0;
-    for (std::int64_t a = across; a > 2 * down && power < kLargest; a /= 2) ++power;
-    for (std::int64_t d = down; d > 2 * across && power > -kLargest; d /= 2) --power;
-    ++counts[power + kLargest];
+    const double across = crossed(xs, width, Clamp(p.x, width), Clamp(RightOf(p), width));
+    const double down = crossed(ys, height, Clamp(p.y, height), Clamp(BottomOf(p), height));
+    if (across > 0 && down > 0) ratios[shapes++] = across / down;
   }
-  std::uint32_t seen = 0;
-  for (int bucket = 0; bucket <= 2 * kLargest; ++bucket) {
-    seen += counts[bucket];
-    if (2 * seen > shapes) return std::ldexp(1.0, bucket - kLargest);
+  double ratio = 1;
+  if (shapes > 0) {
+    std::nth_element(ratios, ratios + shapes / 2, ratios + shapes);
+    ratio = ratios[shapes / 2];
   }
-  return 1.0;
+  const double columns = std::sqrt(static_cast<double>(cells) / ratio);
+  return static_cast<std::uint32_t>(
+      std::min(std::max(columns, 1.0),
+               std::min(static_cast<double>(kMaxSpans), static_cast<double>(cells))));
 }
 
 }  // namespace
-
-std::uint32_t SpanOf(const GridAxis& axis, Wide value) {
-  const Wide clamped = value < 0 ? 0 : (value >= axis.extent ? axis.extent - 1 : value);
-  const std::uint32_t bucket =
-      static_cast<std::uint32_t>(static_cast<std::uint64_t>(clamped) >> axis.bucketShift);
-  std::uint32_t low = axis.bucketCuts[bucket];
-  std::uint32_t high = axis.bucketCuts[bucket + 1];
-  // The first cut beyond the value, among the bucket's few.
-  while (high - low > 8) {
-    const std::uint32_t middle = low + (high - low) / 2;
-    if (axis.cuts[middle] <= clamped) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  while (low < high && axis.cuts[low] <= clamped) ++low;
-  return low;
-}
 
 CellRange CellsOfBox(const PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom) {
   return CellRange{static_cast<std::uint16_t>(SpanOf(grid.columns, left)),
@@ -234,11 +253,10 @@ CellRange CellsOfBox(const PieceGrid& grid, Wide left, Wide top, Wide right, Wid
                    static_cast<std::uint16_t>(SpanOf(grid.rows, bottom - 1))};
 }
 
-bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight, MaskPiece* first,
-               std::uint32_t count) {
+bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
+               const GridFocus& focus, MaskPiece* first, std::uint32_t count) {
   grid = PieceGrid{};
   grid.freeEntry = kNoEntry;
-  grid.freeSlot = kNoEntry;
   const Wide width = pageWidth;
   const Wide height = pageHeight;
 
@@ -275,19 +293,16 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   // About one cell for every few pieces, as many columns against rows as the
   // typical piece is wide against high, so that it covers about one cell.
   const std::uint64_t wanted =
-      std::min<std::uint64_t>(std::max<std::uint64_t>(count / kPiecesPerCell, 1), kMaxCells);
-  const double aspect =
-      SampleAspect(sample, static_cast<std::uint32_t>(k), xs, ys, sorted, width, height);
-
-  const double across = std::sqrt(static_cast<double>(wanted) / aspect);
-  const auto columns = static_cast<std::uint32_t>(
-      std::min(std::max(across, 1.0),
-               std::min(static_cast<double>(kMaxSpans), static_cast<double>(wanted))));
+      std::min<std::uint64_t>(std::max<std::uint64_t>(count * kCellsPerPiece, 1), kMaxCells);
+  const std::uint32_t columns =
+      ColumnsFor(sample, static_cast<std::uint32_t>(k), xs, ys, sorted, width, height, wanted);
   const auto rows = static_cast<std::uint32_t>(
       std::min<std::uint64_t>(std::max<std::uint64_t>(wanted / columns, 1), kMaxSpans));
 
-  const std::uint32_t columnBuckets = BucketsFor(width, columns);
-  const std::uint32_t rowBuckets = BucketsFor(height, rows);
+  const std::uint32_t columnShift = BucketShift(width, columns, count);
+  const std::uint32_t rowShift = BucketShift(height, rows, count);
+  const std::uint32_t columnBuckets = BucketsFor(width, columnShift);
+  const std::uint32_t rowBuckets = BucketsFor(height, rowShift);
   const std::uint64_t cellCount = std::uint64_t{columns} * rows;
   const std::size_t layoutSize = (std::size_t{columns} + rows) * sizeof(Wide) +
                                  static_cast<std::size_t>(cellCount) * sizeof(std::uint32_t) +
@@ -299,31 +314,60 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   }
   Wide* columnCuts = static_cast<Wide*>(grid.layout);
   Wide* rowCuts = columnCuts + columns;
-  grid.columns =
-      GridAxis{width, 1 + PickCuts(xs, sorted, width, columns, columnCuts), columnCuts, 0, nullptr};
-  grid.rows =
-      GridAxis{height, 1 + PickCuts(ys, sorted, height, rows, rowCuts), rowCuts, 0, nullptr};
+  grid.columns = GridAxis{width,
+                          1 + PickCuts(xs, sorted, width, Clamp(focus.left, width),
+                                       Clamp(focus.right, width), columns, columnCuts),
+                          columnCuts, 0, nullptr};
+  grid.rows = GridAxis{height,
+                       1 + PickCuts(ys, sorted, height, Clamp(focus.top, height),
+                                    Clamp(focus.bottom, height), rows, rowCuts),
+                       rowCuts, 0, nullptr};
   ReleaseBlock(scratch);
   grid.cells = reinterpret_cast<std::uint32_t*>(rowCuts + rows);
   auto* buckets = reinterpret_cast<std::uint16_t*>(grid.cells + cellCount);
-  FillBuckets(grid.columns, buckets);
-  FillBuckets(grid.rows, buckets + columnBuckets);
-  const std::uint64_t cellsUsed = std::uint64_t{grid.columns.spans} * grid.rows.spans;
-  for (std::uint64_t cell = 0; cell < cellsUsed; ++cell) grid.cells[cell] = kNoEntry;
+  FillBuckets(grid.columns, columnShift, buckets);
+  FillBuckets(grid.rows, rowShift, buckets + columnBuckets);
 
-  if (!Reserve(grid.slots, grid.slotCapacity, 0, count) ||
-      !Reserve(grid.entries, grid.entryCapacity, 0, 2 * std::uint64_t{count})) {
+  // The listings are laid out cell by cell, so that a cell's chain runs
+  // through neighbouring entries: first each cell's count, then where each
+  // cell's listings end, then the listings themselves.
+  const std::uint32_t cellsUsed = grid.columns.spans * grid.rows.spans;
+  std::uint32_t* ends = grid.cells;
+  for (std::uint32_t cell = 0; cell < cellsUsed; ++cell) ends[cell] = 0;
+  std::uint64_t listings = 0;
+  for (MaskPiece* p = first; p != nullptr; p = p->next) {
+    p->cells = CellsOf(grid, *p);
+    p->listed = true;
+    ForCells(grid.columns.spans, p->cells, [&](std::uint32_t cell) { ++ends[cell]; });
+    listings += std::uint64_t{p->cells.lastColumn - p->cells.firstColumn + 1u} *
+                (p->cells.lastRow - p->cells.firstRow + 1u);
+  }
+  // Room for as many again, as the pieces are split.
+  if (!Reserve(grid.entries, grid.entryCapacity, 0, listings + listings / 2 + count) ||
+      !ReserveFound(grid, count)) {
     ReleaseGrid(grid);
     return false;
   }
+  std::uint32_t end = 0;
+  for (std::uint32_t cell = 0; cell < cellsUsed; ++cell) {
+    end += ends[cell];
+    ends[cell] = end - ends[cell];  // for now, where the cell's listings begin
+  }
+  for (MaskPiece* p = first; p != nullptr; p = p->next) {
+    ForCells(grid.columns.spans, p->cells,
+             [&](std::uint32_t cell) { grid.entries[ends[cell]++].piece = p; });
+  }
+  // Each cell's listings are [end of the cell before, end of the cell).
+  for (std::uint32_t cell = cellsUsed; cell-- > 0;) {
+    const std::uint32_t begin = cell > 0 ? ends[cell - 1] : 0;
+    const std::uint32_t finish = ends[cell];
+    for (std::uint32_t e = begin; e < finish; ++e) grid.entries[e].next = e + 1;
+    if (begin < finish) grid.entries[finish - 1].next = kNoEntry;
+    ends[cell] = begin < finish ? begin : kNoEntry;
+  }
+  grid.entriesUsed = end;
+  grid.builtListings = end;
   grid.live = true;
-  for (MaskPiece* p = first; p != nullptr && !grid.broken; p = p->next) {
-    AddToGrid(grid, *p, CellsOf(grid, *p));
-  }
-  if (grid.broken) {
-    ReleaseGrid(grid);
-    return false;
-  }
   grid.builtFor = count;
   return true;
 }
@@ -331,96 +375,92 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
 void ReleaseGrid(PieceGrid& grid) {
   ReleaseBlock(grid.layout);
   ReleaseBlock(grid.entries);
-  ReleaseBlock(grid.slots);
   ReleaseBlock(grid.found);
   grid = PieceGrid{};
 }
 
 bool GridWorn(const PieceGrid& grid, std::uint32_t pieceCount) {
+  // Twice as many entries a cell as when the grid was built are fair wear;
+  // what lookups step over beyond that is wasted.
   const std::uint64_t cells = std::uint64_t{grid.columns.spans} * grid.rows.spans;
+  const std::uint64_t fair = 2 * (grid.cellsSeen * grid.builtListings / cells + grid.cellsSeen);
   const std::uint64_t size = cells + grid.entriesUsed + pieceCount;
-  return grid.stepped > 2 * grid.served + kWorn * size;
+  return grid.entriesSeen > fair + kWorn * size;
 }
 
-void AddToGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells) {
+void AddToGrid(PieceGrid& grid, MaskPiece& piece) {
+  piece.listed = true;
   if (grid.broken) return;
-  std::uint32_t slot = grid.freeSlot;
-  if (slot != kNoEntry) {
-    grid.freeSlot = grid.slots[slot].nextFree;
-  } else {
-    if (!Reserve(grid.slots, grid.slotCapacity, grid.slotsUsed,
-                 std::uint64_t{grid.slotsUsed} + 1)) {
-      grid.broken = true;
-      return;
-    }
-    slot = grid.slotsUsed++;
+  ForCells(grid.columns.spans, piece.cells, [&](std::uint32_t cell) {
+    if (!grid.broken) AddEntry(grid, cell, piece);
+  });
+}
+
+void RemoveFromGrid(PieceGrid& grid, MaskPiece& piece) {
+  if (!grid.broken) {
+    ForCells(grid.columns.spans, piece.cells,
+             [&](std::uint32_t cell) { RemoveEntry(grid, cell, piece); });
   }
-  grid.slots[slot] = GridSlot{&piece, kNoEntry};
-  piece.slot = slot;
+  piece.listed = false;
+}
+
+void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells) {
+  if (!grid.broken) {
+    ForCellsOutside(grid.columns.spans, piece.cells, cells,
+                    [&](std::uint32_t cell) { RemoveEntry(grid, cell, piece); });
+  }
   piece.cells = cells;
-  for (std::uint32_t row = cells.firstRow; row <= cells.lastRow; ++row) {
-    for (std::uint32_t column = cells.firstColumn; column <= cells.lastColumn; ++column) {
-      AddEntry(grid, CellIndex(grid, column, row), slot);
-      if (grid.broken) return;
-    }
-  }
 }
 
-void RemoveFromGrid(PieceGrid& grid, const MaskPiece& piece) {
-  if (grid.broken) return;
-  ForCellsOutside(piece.cells, kNoCells, [&](std::uint32_t column, std::uint32_t row) {
-    RemoveEntry(grid, CellIndex(grid, column, row), piece.slot);
-  });
-  grid.slots[piece.slot] = GridSlot{nullptr, grid.freeSlot};
-  grid.freeSlot = piece.slot;
-}
-
-void HandOverSlot(PieceGrid& grid, const MaskPiece& piece, MaskPiece& heir,
-                  const CellRange& heirCells) {
-  if (grid.broken) return;
-  ForCellsOutside(piece.cells, heirCells, [&](std::uint32_t column, std::uint32_t row) {
-    RemoveEntry(grid, CellIndex(grid, column, row), piece.slot);
-  });
-  grid.slots[piece.slot].piece = &heir;
-  heir.slot = piece.slot;
-  heir.cells = heirCells;
+bool ReserveFound(PieceGrid& grid, std::uint32_t count) {
+  if (count <= grid.foundCapacity) return true;
+  if (Reserve(grid.found, grid.foundCapacity, 0, count)) return true;
+  grid.broken = true;
+  return false;
 }
 
 std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom) {
   if (grid.broken) return 0;
   const CellRange box = CellsOfBox(grid, left, top, right, bottom);
   std::uint32_t count = 0;
+  std::uint64_t entriesSeen = 0;
   for (std::uint32_t row = box.firstRow; row <= box.lastRow; ++row) {
+    const std::uint32_t* cells = grid.cells + std::size_t{row} * grid.columns.spans;
     for (std::uint32_t column = box.firstColumn; column <= box.lastColumn; ++column) {
-      ++grid.stepped;
-      for (std::uint32_t entry = grid.cells[CellIndex(grid, column, row)]; entry != kNoEntry;
+      for (std::uint32_t entry = cells[column]; entry != kNoEntry;
            entry = grid.entries[entry].next) {
-        ++grid.stepped;
-        MaskPiece* piece = grid.slots[grid.entries[entry].slot].piece;
+        ++entriesSeen;
+        MaskPiece* piece = grid.entries[entry].piece;
         // A piece spanning several of the box's cells is taken in the first
         // of them only.
-        const CellRange& cells = piece->cells;
-        if (column != std::max(cells.firstColumn, box.firstColumn) ||
-            row != std::max(cells.firstRow, box.firstRow)) {
+        const CellRange& at = piece->cells;
+        if (column != std::max<std::uint32_t>(at.firstColumn, box.firstColumn) ||
+            row != std::max<std::uint32_t>(at.firstRow, box.firstRow)) {
           continue;
         }
         if (piece->x >= right || RightOf(*piece) <= left || piece->y >= bottom ||
             BottomOf(*piece) <= top) {
           continue;
         }
-        if (!Reserve(grid.found, grid.foundCapacity, count, std::uint64_t{count} + 1)) {
-          grid.broken = true;
-          return 0;
-        }
         grid.found[count++] = piece;
       }
     }
   }
-  grid.served += count + 1;
+  grid.cellsSeen +=
+      std::uint64_t{box.lastColumn - box.firstColumn + 1u} * (box.lastRow - box.firstRow + 1u);
+  grid.entriesSeen += entriesSeen;
   return count;
 }
 
-const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32_t count) {
+void ListInRow(PieceGrid& grid, MaskPiece& piece, std::uint32_t row) {
+  for (std::uint32_t column = piece.cells.firstColumn;
+       column <= piece.cells.lastColumn && !grid.broken; ++column) {
+    AddEntry(grid, CellIndex(grid, column, row), piece);
+  }
+}
+
+const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32_t count,
+                      std::uint64_t listedUpTo) {
   std::uint64_t entries = 0;
   const std::uint64_t cellCount = std::uint64_t{grid.columns.spans} * grid.rows.spans;
   for (std::uint64_t cell = 0; cell < cellCount; ++cell) {
@@ -429,36 +469,36 @@ const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32
     }
   }
   std::uint64_t listings = 0;
-  for (const MaskPiece* p = first; p != nullptr; p = p->next) {
-    if (p->slot >= grid.slotsUsed || grid.slots[p->slot].piece != p) {
-      return "a piece's grid slot does not name it";
-    }
+  std::uint64_t pieces = 0;
+  for (const MaskPiece* p = first; p != nullptr && pieces < count; p = p->next, ++pieces) {
     const CellRange range = CellsOf(grid, *p);
     if (std::memcmp(&range, &p->cells, sizeof(range)) != 0) {
       return "a piece's grid cells are not those it covers";
     }
+    if (!p->listed) {
+      if (p->stamp <= listedUpTo) return "a piece that should be in the grid is not";
+      continue;
+    }
     listings += std::uint64_t{range.lastColumn - range.firstColumn + 1u} *
                 (range.lastRow - range.firstRow + 1u);
-    for (std::uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
-      for (std::uint32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
-        int times = 0;
-        for (std::uint32_t e = grid.cells[CellIndex(grid, column, row)]; e != kNoEntry;
-             e = grid.entries[e].next) {
-          if (grid.entries[e].slot == p->slot) ++times;
-        }
-        if (times != 1) return "a piece is not listed exactly once in one of its grid cells";
+    const char* fault = nullptr;
+    ForCells(grid.columns.spans, range, [&](std::uint32_t cell) {
+      int times = 0;
+      for (std::uint32_t e = grid.cells[cell]; e != kNoEntry; e = grid.entries[e].next) {
+        if (grid.entries[e].piece == p) ++times;
       }
-    }
+      if (times != 1) fault = "a piece is not listed exactly once in one of its grid cells";
+    });
+    if (fault != nullptr) return fault;
   }
-  // Every piece is in each of its cells once; any further listing is wrong.
+  // Every listed piece is in each of its cells once; any further listing is
+  // wrong.
   if (entries != listings) return "a grid cell lists a piece that does not overlap it";
-  std::uint32_t freeSlots = 0;
-  for (std::uint32_t s = grid.freeSlot; s != kNoEntry; s = grid.slots[s].nextFree) {
-    if (grid.slots[s].piece != nullptr || ++freeSlots > grid.slotsUsed) {
-      return "the grid's free slots are not chained";
-    }
+  std::uint64_t freeEntries = 0;
+  for (std::uint32_t e = grid.freeEntry; e != kNoEntry; e = grid.entries[e].next) {
+    if (++freeEntries > grid.entriesUsed) return "the grid's free entries are not chained";
   }
-  if (std::uint64_t{freeSlots} + count != grid.slotsUsed) return "the grid loses slots";
+  if (freeEntries + entries != grid.entriesUsed) return "the grid loses entries";
   return nullptr;
 }
 

@@ -17,16 +17,8 @@ namespace masking {
 
 // One listing of a piece in a cell: a link of the cell's chain.
 struct GridEntry {
-  std::uint32_t slot;
+  MaskPiece* piece;
   std::uint32_t next;  // kNoEntry at the end of the chain
-};
-
-// The piece behind a slot. Cells list slots, not pieces, so that a piece
-// split into smaller ones can hand its slot to one of them without touching
-// the many cells that piece still covers.
-struct GridSlot {
-  MaskPiece* piece;  // null while the slot is free
-  std::uint32_t nextFree;
 };
 
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
@@ -36,8 +28,9 @@ constexpr std::uint32_t kMaxSpans = 0xFFFFu;
 // One axis of the grid: [0, extent) cut into `spans` columns or rows at the
 // strictly rising positions cuts[0 .. spans - 2], all inside (0, extent). A
 // coordinate's span is found from its bucket, one of equal power-of-two
-// lengths: bucketCuts[b] is the number of cuts at or before the bucket's
-// start, so only the few cuts inside the bucket are searched.
+// lengths, several for each span: bucketCuts[b] is the number of cuts at or
+// before the bucket's start, so only the few cuts inside the bucket are
+// searched.
 struct GridAxis {
   Wide extent;
   std::uint32_t spans;
@@ -53,10 +46,12 @@ struct GridAxis {
 // either lies.
 //
 // While `live` and not `broken`: every piece of the region has positive width
-// and height, its slot names it (slots[piece->slot].piece == piece),
-// piece->cells are its cells, and its slot is listed exactly once in each of
-// them and in no other cell; free slots and entries are chained from
-// freeSlot and freeEntry.
+// and height and piece->cells are its cells; a piece that is `listed` is
+// listed exactly once in each of them and in no other cell, and one that is
+// not is in no cell; free entries are chained from freeEntry. A piece keeps
+// its listings when its rectangle shrinks in place: only the cells it no
+// longer covers are taken from it. Which pieces are listed is the region's
+// choice.
 //
 // All memory comes from AllocateBlock. When a request fails the grid becomes
 // `broken`: its lists are incomplete, every further change is ignored, and
@@ -73,53 +68,96 @@ struct PieceGrid {
   std::uint32_t entryCapacity;
   std::uint32_t entriesUsed;  // entries ever handed out, free ones included
   std::uint32_t freeEntry;
-  GridSlot* slots;
-  std::uint32_t slotCapacity;
-  std::uint32_t slotsUsed;  // slots ever handed out, free ones included
-  std::uint32_t freeSlot;
   MaskPiece** found;  // what the last Collect call found
   std::uint32_t foundCapacity;
-  // Chain entries and cells stepped over, and what the steps were for
-  // (pieces found, listings removed), since the grid was built: when the
-  // first far outgrows the second the cells no longer fit the pieces.
-  std::uint64_t stepped;
-  std::uint64_t served;
+  // The listings when the grid was built, and the cells and chain entries
+  // that lookups have stepped over since: when the chains grow far longer
+  // than they were, the pieces crowd where the grid has few cells.
+  std::uint64_t builtListings;
+  std::uint64_t cellsSeen;
+  std::uint64_t entriesSeen;
+};
+
+// Where on the page the next frames are expected; may lie partly off it.
+struct GridFocus {
+  Wide left;
+  Wide top;
+  Wide right;
+  Wide bottom;
 };
 
 // Lists the `count` pieces from `first` on in a new grid over a page of
-// positive size, with cells fitted to them. Returns false, with the grid
-// released, when memory ran out.
-bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight, MaskPiece* first,
-               std::uint32_t count);
+// positive size, with cells fitted to them and fine also over `focus`.
+// Returns false, with the grid released, when memory ran out.
+bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
+               const GridFocus& focus, MaskPiece* first, std::uint32_t count);
 // Frees the grid's memory; the grid is then neither live nor broken.
 void ReleaseGrid(PieceGrid& grid);
 
-// Whether lookups stepped over so many entries since the grid was built that
-// building it afresh for the current pieces costs less than going on.
+// Whether lookups stepped over so many more entries than the cells held when
+// the grid was built that building it afresh for the current pieces costs
+// less than going on.
 bool GridWorn(const PieceGrid& grid, std::uint32_t pieceCount);
 
-std::uint32_t SpanOf(const GridAxis& axis, Wide value);
+// The column or row of a coordinate, clamped to the page.
+inline std::uint32_t SpanOf(const GridAxis& axis, Wide value) {
+  const Wide clamped = value < 0 ? 0 : (value >= axis.extent ? axis.extent - 1 : value);
+  const auto bucket =
+      static_cast<std::uint32_t>(static_cast<std::uint64_t>(clamped) >> axis.bucketShift);
+  std::uint32_t low = axis.bucketCuts[bucket];
+  std::uint32_t high = axis.bucketCuts[bucket + 1];
+  // The first cut beyond the value, among the bucket's few.
+  while (high - low > 8) {
+    const std::uint32_t middle = low + (high - low) / 2;
+    if (axis.cuts[middle] <= clamped) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  while (low < high && axis.cuts[low] <= clamped) ++low;
+  return low;
+}
+// The span of `value` + 1, given that of `value`.
+inline std::uint32_t SpanAfter(const GridAxis& axis, std::uint32_t span, Wide value) {
+  return span + 1 < axis.spans && axis.cuts[span] == value + 1 ? span + 1 : span;
+}
+// The span of `value` - 1, given that of `value`.
+inline std::uint32_t SpanBefore(const GridAxis& axis, std::uint32_t span, Wide value) {
+  return span > 0 && axis.cuts[span - 1] == value ? span - 1 : span;
+}
 // The cells of the box [left, right) x [top, bottom), which is not empty.
 CellRange CellsOfBox(const PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom);
 inline CellRange CellsOf(const PieceGrid& grid, const MaskPiece& piece) {
   return CellsOfBox(grid, piece.x, piece.y, RightOf(piece), BottomOf(piece));
 }
 
-// Gives the piece a slot and lists it in `cells`, which are its cells.
-void AddToGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells);
-// Takes the piece out of its cells and frees its slot.
-void RemoveFromGrid(PieceGrid& grid, const MaskPiece& piece);
-// Passes the slot of `piece` to `heir`, which lies within it and covers
-// `heirCells`, and takes the slot out of the cells the heir does not cover.
-void HandOverSlot(PieceGrid& grid, const MaskPiece& piece, MaskPiece& heir,
-                  const CellRange& heirCells);
+// Lists a piece that is not listed in its cells.
+void AddToGrid(PieceGrid& grid, MaskPiece& piece);
+// Takes a listed piece out of its cells.
+void RemoveFromGrid(PieceGrid& grid, MaskPiece& piece);
+// Takes a listed piece, shrunk in place to cover `cells` (within its own),
+// out of the cells it no longer covers.
+void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells);
+// Makes room for `count` pieces in grid.found.
+bool ReserveFound(PieceGrid& grid, std::uint32_t count);
 // Puts every piece overlapping the box [left, right) x [top, bottom), which
-// must not be empty, into grid.found, each once and in no particular order,
-// and returns how many there are.
+// must not be empty, into grid.found (which ReserveFound has made room for),
+// each once and in no particular order, and returns how many there are.
 std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom);
 
+// For growth, which may leave the grid inexact: lists the piece also in the
+// cells of `row` under its columns.
+void ListInRow(PieceGrid& grid, MaskPiece& piece, std::uint32_t row);
+// The first entry of a cell's chain.
+inline std::uint32_t FirstInCell(const PieceGrid& grid, std::uint32_t column, std::uint32_t row) {
+  return grid.cells[row * grid.columns.spans + column];
+}
+
 // Checks the grid's invariant against the region's `count` pieces from
-// `first` on; returns what is wrong, or null.
-const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32_t count);
+// `first` on, of which those stamped `listedUpTo` or lower must be listed;
+// returns what is wrong, or null.
+const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32_t count,
+                      std::uint64_t listedUpTo);
 
 }  // namespace masking

@@ -18,29 +18,17 @@ PiecePool PoolWith(MaskPiece* first, std::uint32_t count) {
   return PiecePool{nullptr, nullptr, first, first + count, kFirstSlabPieces};
 }
 
-MaskPiece* TakePiece(PiecePool& pool) {
-  if (pool.spare != nullptr) {
-    MaskPiece* piece = pool.spare;
-    pool.spare = piece->next;
-    return piece;
-  }
-  if (pool.fresh == pool.freshEnd) {
-    const std::uint32_t count = pool.nextSlabPieces;
-    void* block = AllocateBlock(sizeof(PieceSlab) + std::size_t{count} * sizeof(MaskPiece));
-    if (block == nullptr) return nullptr;
-    auto* slab = static_cast<PieceSlab*>(block);
-    slab->next = pool.slabs;
-    pool.slabs = slab;
-    pool.fresh = reinterpret_cast<MaskPiece*>(slab + 1);
-    pool.freshEnd = pool.fresh + count;
-    if (count < kLargestSlabPieces) pool.nextSlabPieces = 2 * count;
-  }
+MaskPiece* TakeFromNewSlab(PiecePool& pool) {
+  const std::uint32_t count = pool.nextSlabPieces;
+  void* block = AllocateBlock(sizeof(PieceSlab) + std::size_t{count} * sizeof(MaskPiece));
+  if (block == nullptr) return nullptr;
+  auto* slab = static_cast<PieceSlab*>(block);
+  slab->next = pool.slabs;
+  pool.slabs = slab;
+  pool.fresh = reinterpret_cast<MaskPiece*>(slab + 1);
+  pool.freshEnd = pool.fresh + count;
+  if (count < kLargestSlabPieces) pool.nextSlabPieces = 2 * count;
   return pool.fresh++;
-}
-
-void GiveBack(PiecePool& pool, MaskPiece* piece) {
-  piece->next = pool.spare;
-  pool.spare = piece;
 }
 
 void ReleasePool(PiecePool& pool) {

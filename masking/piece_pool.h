@@ -29,9 +29,24 @@ struct PiecePool {
 
 // A pool that starts with the `count` pieces at `first`, which it does not own.
 PiecePool PoolWith(MaskPiece* first, std::uint32_t count);
+// Takes a new slab and a piece from it, or null when memory ran out.
+MaskPiece* TakeFromNewSlab(PiecePool& pool);
+
 // A piece with undefined contents, or null when memory ran out.
-MaskPiece* TakePiece(PiecePool& pool);
-void GiveBack(PiecePool& pool, MaskPiece* piece);
+inline MaskPiece* TakePiece(PiecePool& pool) {
+  if (pool.spare != nullptr) {
+    MaskPiece* piece = pool.spare;
+    pool.spare = piece->next;
+    return piece;
+  }
+  if (pool.fresh != pool.freshEnd) return pool.fresh++;
+  return TakeFromNewSlab(pool);
+}
+
+inline void GiveBack(PiecePool& pool, MaskPiece* piece) {
+  piece->next = pool.spare;
+  pool.spare = piece;
+}
 // Releases every slab; the pool's pieces must no longer be used.
 void ReleasePool(PiecePool& pool);
 

@@ -34,7 +34,7 @@ const char* MaskRegion::Check(const ScratchMemory& memory) const {
   }
   if (grid_.broken) return "the grid is broken";
   if (grid_.live) {
-    if (const char* fault = GridFault(grid_, head_->next, pieceCount_)) return fault;
+    if (const char* fault = GridFault(grid_, head_->next, pieceCount_, listedUpTo_)) return fault;
   }
   if (!LayoutApplies()) return nullptr;
   return LayoutFault(head_->next, pieceCount_, sawEmptyFrame_, memory);

@@ -38,6 +38,8 @@ constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 // start; the tables below run both ways.
 constexpr std::uint32_t kWalk = masking::kGridWhenItPays - 1;
 constexpr std::uint32_t kGrid = 0;
+// A region that uses its grid from its seventh piece on.
+constexpr std::uint32_t kGridAtTheEnd = 7;
 
 struct RegionCase {
   const char* name;
@@ -466,16 +468,21 @@ TEST(RegionProperties, GrowthLeavesTheCoveredPartOfThePageUnchanged) {
 
 // ---- the self-check sees every kind of damage -----------------------------
 
+using masking::CellRange;
 using masking::MaskPiece;
 using masking::MaskRegionProbe;
 
 // A region of a few pieces, through the grid or by walking, damaged by
 // `damage`; what its self-check then says.
+// Through the grid, it is built at the last frame, which lies off the page:
+// every piece is listed in it.
 template <typename Damage>
 std::string FaultAfter(std::uint32_t gridFrom, Damage damage) {
   MaskRegion* region = MaskRegion::Create(1000, 1000, gridFrom);
   EXPECT_TRUE(region->Exclude(100, 100, 200, 200));
   EXPECT_TRUE(region->Exclude(500, 500, 200, 200));
+  EXPECT_TRUE(region->Exclude(2000, 2000, 10, 10));
+  EXPECT_EQ(region->UsesGrid(), gridFrom == kGridAtTheEnd);
   EXPECT_EQ(RegionFault(*region), "");
   damage(*region);
   const std::string fault = RegionFault(*region);
@@ -503,25 +510,55 @@ TEST(RegionSelfCheck, ReportsEachKindOfDamage) {
             "two pieces overlap");
   // Taken out of the chain of its first cell.
   EXPECT_EQ(
-      FaultAfter(kGrid,
+      FaultAfter(kGridAtTheEnd,
                  [](MaskRegion& r) {
                    masking::PieceGrid& grid = MaskRegionProbe::Grid(r);
-                   const MaskPiece& p = MaskRegionProbe::Piece(r, 0);
+                   const MaskPiece& p = MaskRegionProbe::Piece(r, 3);
                    std::uint32_t* link =
                        &grid.cells[p.cells.firstRow * grid.columns.spans + p.cells.firstColumn];
-                   while (grid.entries[*link].slot != p.slot) link = &grid.entries[*link].next;
+                   while (grid.entries[*link].piece != &p) link = &grid.entries[*link].next;
                    *link = grid.entries[*link].next;
                  }),
       "a piece is not listed exactly once in one of its grid cells");
-  // Listed once more, in a cell it does not cover, under a slot of its own.
-  EXPECT_EQ(FaultAfter(kGrid,
+  // Listed once more, in a cell it does not cover.
+  EXPECT_EQ(FaultAfter(kGridAtTheEnd,
                        [](MaskRegion& r) {
                          masking::PieceGrid& grid = MaskRegionProbe::Grid(r);
-                         MaskPiece stray{};
-                         masking::AddToGrid(grid, stray, MaskRegionProbe::Piece(r, 1).cells);
-                         grid.slots[stray.slot].piece = &MaskRegionProbe::Piece(r, 0);
+                         MaskPiece& p = MaskRegionProbe::Piece(r, 3);
+                         const CellRange own = p.cells;
+                         const auto outside = [&](std::uint32_t column, std::uint32_t row) {
+                           return column < own.firstColumn || column > own.lastColumn ||
+                                  row < own.firstRow || row > own.lastRow;
+                         };
+                         std::uint32_t column = 0;
+                         std::uint32_t row = 0;
+                         while (!outside(column, row)) {
+                           if (++column == grid.columns.spans) {
+                             column = 0;
+                             ASSERT_LT(++row, grid.rows.spans) << "no cell outside the piece";
+                           }
+                         }
+                         p.cells = CellRange{
+                             static_cast<std::uint16_t>(column), static_cast<std::uint16_t>(column),
+                             static_cast<std::uint16_t>(row), static_cast<std::uint16_t>(row)};
+                         p.listed = false;
+                         masking::AddToGrid(grid, p);
+                         p.cells = own;
                        }),
             "a grid cell lists a piece that does not overlap it");
+  // Listed in cells it does not cover.
+  EXPECT_EQ(FaultAfter(kGridAtTheEnd,
+                       [](MaskRegion& r) {
+                         MaskRegionProbe::Piece(r, 3).cells = MaskRegionProbe::Piece(r, 0).cells;
+                       }),
+            "a piece's grid cells are not those it covers");
+  // A piece behind the recent ones that the grid does not list.
+  EXPECT_EQ(FaultAfter(kGridAtTheEnd,
+                       [](MaskRegion& r) {
+                         masking::RemoveFromGrid(MaskRegionProbe::Grid(r),
+                                                 MaskRegionProbe::Piece(r, 5));
+                       }),
+            "a piece that should be in the grid is not");
 }
 
 #ifdef VELUMO_REGION_CHECKS

@@ -50,8 +50,8 @@ using coverage::CoverageGrid;
 using masking::MaskRegion;
 
 constexpr std::size_t kMaxFrames = 12;
-// The grid's cells, slots, entries and found pieces.
-constexpr long kGridBlocks = 4;
+// The grid's layout (its cuts, buckets and cells), its entries and the pieces a lookup found.
+constexpr long kGridBlocks = 3;
 
 // The region's record, and a slab for at most each kFirstSlabPieces pieces
 // it has held at once (and the four a split takes before it lets one go).
