@@ -199,11 +199,14 @@ void PrintMemory() {
 
 // Runs this tree's region alone on one named page, `runs` times, for a
 // profiler (valgrind --tool=callgrind counts instructions repeatably on a
-// busy machine).
+// busy machine), and prints the CPU time of a run.
 int ProfileOnePage(const char* name, int runs) {
   for (const bench::Page& page : bench::NamedPages()) {
     if (page.name != name) continue;
+    const double start = ThreadMicroseconds();
     for (int i = 0; i < runs; ++i) sink = sink + bench::current::FullWork(page.frames);
+    std::printf("%s: %s a run, over %d runs\n", name,
+                Micro((ThreadMicroseconds() - start) / runs).c_str(), runs);
     return 0;
   }
   std::fprintf(stderr, "no page named \"%s\"; the pages are:\n", name);
@@ -216,7 +219,7 @@ int ProfileOnePage(const char* name, int runs) {
 }  // namespace
 
 // velumo_region_bench: the whole comparison. velumo_region_bench PAGE [RUNS]:
-// the region's full work on that page alone, RUNS times (1).
+// the region's full work on that page alone, RUNS times (1), and its time.
 int main(int argc, char** argv) {
   if (argc > 1) return ProfileOnePage(argv[1], argc > 2 ? std::max(1, std::atoi(argv[2])) : 1);
   std::printf(
