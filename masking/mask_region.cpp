@@ -363,6 +363,16 @@ inline bool MaskRegion::ExcludeByWalk(const FrameEdges& frame) {
   return true;
 }
 
+bool MaskRegion::ExcludeAlongList(const FrameEdges& frame, const FrameCells& at) {
+  // As ExcludeByWalk, keeping the grid's lists in step; no memory is needed.
+  for (MaskPiece* piece = head_->next; piece != nullptr;) {
+    MaskPiece* following = piece->next;
+    if (TouchedWithArea(*piece, frame) && !Carve(*piece, frame, &at)) return false;
+    piece = following;
+  }
+  return true;
+}
+
 bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
   // The walk carves the pieces that are wholly inside the frame or not apart
   // from it. A piece not apart overlaps the frame's box grown by one unit up
@@ -378,8 +388,12 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
   const Wide right = std::max(frame.left, frame.right);
   const Wide top = std::min(frame.top, frame.bottom) - 1;
   const Wide bottom = std::max(frame.top, frame.bottom);
-  const std::uint32_t found =
-      ReserveFound(grid_, pieceCount_) ? Collect(grid_, left, top, right, bottom) : 0;
+  const FrameCells at = CellsAround(grid_, frame);
+  const CellRange box = CellsOfBox(grid_, left, top, right, bottom);
+  // A frame over more cells and listings than the region has pieces, as
+  // large frames over few pieces are, costs less to carve along the list.
+  if (LookupCost(grid_, box) > pieceCount_) return ExcludeAlongList(frame, at);
+  const std::uint32_t found = Collect(grid_, box, left, top, right, bottom);
   if (grid_.broken) {
     GiveUpGrid();
     return ExcludeByWalk(frame);
@@ -388,11 +402,10 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
   MaskPiece** touched = grid_.found;
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; i < found; ++i) {
-    if (touched[i]->stamp <= settled && TouchedWithArea(*touched[i], frame)) {
-      touched[count++] = touched[i];
-    }
+    touched[count] = touched[i];
+    count += static_cast<std::uint32_t>((touched[i]->stamp <= settled) &
+                                        TouchedWithArea(*touched[i], frame));
   }
-  const FrameCells at = CellsAround(grid_, frame);
   // The recent pieces beyond the first recentLimit_ have stayed untouched a
   // while: they are listed, and the walks of later frames stop short of them.
   std::uint32_t carved = 0;

@@ -141,6 +141,8 @@ struct MaskRegion {
   // Removes or splits a piece the frame touches.
   bool Carve(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
   bool ExcludeByWalk(const FrameEdges& frame);
+  // Carves like ExcludeByWalk while there is a grid, given the frame's cells.
+  bool ExcludeAlongList(const FrameEdges& frame, const FrameCells& at);
   bool ExcludeByGrid(const FrameEdges& frame);
   // The first piece in list order directly below or above `low` that spans
   // all of its columns, and whether it lies below: by walking the list, or

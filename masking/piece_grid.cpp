@@ -18,8 +18,11 @@ constexpr std::uint64_t kCellsPerPiece = 2;
 // Keeps the cell table of a huge region near 16 MB.
 constexpr std::uint64_t kMaxCells = std::uint64_t{1} << 22;
 // Pieces whose edges choose the cuts: enough to follow where pieces crowd,
-// few enough to sort at once.
+// few enough to sort at once; one in kSampleEvery of a small region's, with
+// at least kFewestSampled.
 constexpr std::uint32_t kSample = 256;
+constexpr std::uint32_t kSampleEvery = 8;
+constexpr std::uint32_t kFewestSampled = 48;
 constexpr std::uint32_t kMinCapacity = 64;
 // A chain entry stepped over for nothing costs about a tenth of listing one
 // in a new grid; a grid is built afresh once lookups have wasted this many
@@ -175,7 +178,7 @@ std::uint32_t PickCuts(const Wide* edges, std::uint32_t n, Wide extent, Wide foc
 // bucket seldom holds more than one cut even where the cuts crowd, down to
 // one bucket a unit of the page, and at most kMostBuckets.
 constexpr std::uint64_t kBucketsPerSpan = 8;
-constexpr std::uint64_t kBucketsPerPiece = 4;
+constexpr std::uint64_t kBucketsPerPiece = 1;
 constexpr std::uint64_t kMostBuckets = std::uint64_t{1} << 20;
 
 std::uint32_t BucketShift(Wide extent, std::uint32_t spans, std::uint32_t pieces) {
@@ -261,7 +264,9 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   const Wide height = pageHeight;
 
   // A sample of the pieces, and their edges sorted along each axis.
-  const std::uint32_t stride = count / kSample + 1;
+  const std::uint32_t sampleSize =
+      std::min(kSample, std::max(kFewestSampled, count / kSampleEvery));
+  const std::uint32_t stride = count / sampleSize + 1;
   const std::size_t sampled = (count + stride - 1) / stride;
   const std::size_t edges = 2 * sampled;
   // The sample holds pointers: the size of a pointer is what is meant.
@@ -343,8 +348,7 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
                 (p->cells.lastRow - p->cells.firstRow + 1u);
   }
   // Room for as many again, as the pieces are split.
-  if (!Reserve(grid.entries, grid.entryCapacity, 0, listings + listings / 2 + count) ||
-      !ReserveFound(grid, count)) {
+  if (!Reserve(grid.entries, grid.entryCapacity, 0, listings + listings / 2 + count)) {
     ReleaseGrid(grid);
     return false;
   }
@@ -412,16 +416,16 @@ void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells) {
   piece.cells = cells;
 }
 
-bool ReserveFound(PieceGrid& grid, std::uint32_t count) {
-  if (count <= grid.foundCapacity) return true;
-  if (Reserve(grid.found, grid.foundCapacity, 0, count)) return true;
-  grid.broken = true;
-  return false;
+std::uint64_t LookupCost(const PieceGrid& grid, const CellRange& box) {
+  const std::uint64_t cells =
+      std::uint64_t{box.lastColumn - box.firstColumn + 1u} * (box.lastRow - box.firstRow + 1u);
+  const std::uint64_t all = std::uint64_t{grid.columns.spans} * grid.rows.spans;
+  return cells + cells * grid.entriesUsed / all;
 }
 
-std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom) {
+std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top, Wide right,
+                      Wide bottom) {
   if (grid.broken) return 0;
-  const CellRange box = CellsOfBox(grid, left, top, right, bottom);
   std::uint32_t count = 0;
   std::uint64_t entriesSeen = 0;
   for (std::uint32_t row = box.firstRow; row <= box.lastRow; ++row) {
@@ -430,6 +434,13 @@ std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bot
       for (std::uint32_t entry = cells[column]; entry != kNoEntry;
            entry = grid.entries[entry].next) {
         ++entriesSeen;
+        // grid.found grows with what a lookup finds, not with the region;
+        // there is always room for one more, written before it is judged.
+        if (count == grid.foundCapacity &&
+            !Reserve(grid.found, grid.foundCapacity, count, std::uint64_t{count} + 1)) {
+          grid.broken = true;
+          return count;
+        }
         MaskPiece* piece = grid.entries[entry].piece;
         // A piece spanning several of the box's cells is taken in the first
         // of them only.
@@ -438,11 +449,9 @@ std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bot
             row != std::max<std::uint32_t>(at.firstRow, box.firstRow)) {
           continue;
         }
-        if (piece->x >= right || RightOf(*piece) <= left || piece->y >= bottom ||
-            BottomOf(*piece) <= top) {
-          continue;
-        }
-        grid.found[count++] = piece;
+        grid.found[count] = piece;
+        count += static_cast<std::uint32_t>((piece->x < right) & (RightOf(*piece) > left) &
+                                            (piece->y < bottom) & (BottomOf(*piece) > top));
       }
     }
   }

@@ -139,12 +139,14 @@ void RemoveFromGrid(PieceGrid& grid, MaskPiece& piece);
 // Takes a listed piece, shrunk in place to cover `cells` (within its own),
 // out of the cells it no longer covers.
 void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells);
-// Makes room for `count` pieces in grid.found.
-bool ReserveFound(PieceGrid& grid, std::uint32_t count);
+// About how many cells and listings Collect steps over in the cells `box`.
+std::uint64_t LookupCost(const PieceGrid& grid, const CellRange& box);
 // Puts every piece overlapping the box [left, right) x [top, bottom), which
-// must not be empty, into grid.found (which ReserveFound has made room for),
-// each once and in no particular order, and returns how many there are.
-std::uint32_t Collect(PieceGrid& grid, Wide left, Wide top, Wide right, Wide bottom);
+// must not be empty and whose cells are `cells`, into grid.found, each once
+// and in no particular order, and returns how many there are; without the
+// memory for them the grid is broken.
+std::uint32_t Collect(PieceGrid& grid, const CellRange& cells, Wide left, Wide top, Wide right,
+                      Wide bottom);
 
 // For growth, which may leave the grid inexact: lists the piece also in the
 // cells of `row` under its columns.
