@@ -613,11 +613,11 @@ void MaskRegion::FitGrid() {
       walkWaste_ = 0;
       return;
     }
-    // A grid is built afresh for four times the pieces it was built for,
+    // A grid is built afresh for eight times the pieces it was built for,
     // when lookups waste more than building it would cost (the pieces crowd
     // where it has few cells), or to give back the memory of a region that
     // has lost most of its pieces.
-    const bool outgrown = pieceCount_ / 4 > grid_.builtFor;
+    const bool outgrown = pieceCount_ / 8 > grid_.builtFor;
     const bool shrunk = pieceCount_ < grid_.builtFor / 4;
     if (!outgrown && !shrunk && !GridWorn(grid_, pieceCount_)) return;
     ReleaseGrid(grid_);

@@ -178,7 +178,7 @@ std::uint32_t PickCuts(const Wide* edges, std::uint32_t n, Wide extent, Wide foc
 // bucket seldom holds more than one cut even where the cuts crowd, down to
 // one bucket a unit of the page, and at most kMostBuckets.
 constexpr std::uint64_t kBucketsPerSpan = 8;
-constexpr std::uint64_t kBucketsPerPiece = 1;
+constexpr std::uint64_t kBucketsPerPiece = 4;
 constexpr std::uint64_t kMostBuckets = std::uint64_t{1} << 20;
 
 std::uint32_t BucketShift(Wide extent, std::uint32_t spans, std::uint32_t pieces) {
