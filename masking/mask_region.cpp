@@ -70,9 +70,13 @@ FrameCells CellsAround(const PieceGrid& grid, const FrameEdges& f) {
   const std::uint32_t above = SpanOf(grid.rows, f.top - 1);
   const std::uint32_t inside = SpanOf(grid.rows, f.bottom - 1);
   const auto narrow = [](std::uint32_t span) { return static_cast<std::uint16_t>(span); };
-  return FrameCells{narrow(left),   narrow(SpanAfter(grid.columns, right, f.right - 1)),
-                    narrow(above),  narrow(SpanAfter(grid.rows, above, f.top - 1)),
-                    narrow(inside), narrow(SpanAfter(grid.rows, inside, f.bottom - 1))};
+  return FrameCells{narrow(left),
+                    narrow(right),
+                    narrow(SpanAfter(grid.columns, right, f.right - 1)),
+                    narrow(above),
+                    narrow(SpanAfter(grid.rows, above, f.top - 1)),
+                    narrow(inside),
+                    narrow(SpanAfter(grid.rows, inside, f.bottom - 1))};
 }
 
 // Applies a growth only when its result still fits in 32 bits.
@@ -389,10 +393,15 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
   const Wide top = std::min(frame.top, frame.bottom) - 1;
   const Wide bottom = std::max(frame.top, frame.bottom);
   const FrameCells at = CellsAround(grid_, frame);
-  const CellRange box = CellsOfBox(grid_, left, top, right, bottom);
+  // The cells of the box are those around the frame, but for a frame of
+  // negative size, whose edges are taken in order.
+  const bool inOrder = frame.left <= frame.right && frame.top <= frame.bottom;
+  const CellRange box =
+      inOrder ? CellRange{at.lastColumnLeft, at.lastColumnInside, at.lastRowAbove, at.lastRowInside}
+              : CellsOfBox(grid_, left, top, right, bottom);
   // A frame over more cells and listings than the region has pieces, as
   // large frames over few pieces are, costs less to carve along the list.
-  if (LookupCost(grid_, box) > pieceCount_) return ExcludeAlongList(frame, at);
+  if (LookupCostsMore(grid_, box, pieceCount_)) return ExcludeAlongList(frame, at);
   const std::uint32_t found = Collect(grid_, box, left, top, right, bottom);
   if (grid_.broken) {
     GiveUpGrid();
@@ -571,7 +580,9 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
                               : pieceCount_ >= gridFromPieces_;
   if (!grid_.live && gridWanted && low > 0 && PageHasArea()) {
     // Without the memory for it, the low pieces walk the list.
-    static_cast<void>(BuildGrid(grid_, pageWidth_, pageHeight_, Focus(), head_->next, pieceCount_));
+    static_cast<void>(BuildGrid(grid_, pageWidth_, pageHeight_,
+                                GridFocus{0, 0, pageWidth_, pageHeight_}, head_->next,
+                                pieceCount_));
   } else if (grid_.live && low > 0) {
     // Every piece is looked up through the grid: the recent ones are listed
     // too.

@@ -27,6 +27,7 @@ constexpr std::uint32_t kGridWhenItPays = 0xFFFFFFFFu;
 // each piece of a split covers the cells of the split piece cut at these.
 struct FrameCells {
   std::uint16_t lastColumnLeft;  // of the column just left of the frame
+  std::uint16_t lastColumnInside;
   std::uint16_t firstColumnRight;
   std::uint16_t lastRowAbove;
   std::uint16_t firstRowInside;

@@ -386,10 +386,11 @@ void ReleaseGrid(PieceGrid& grid) {
 bool GridWorn(const PieceGrid& grid, std::uint32_t pieceCount) {
   // Twice as many entries a cell as when the grid was built are fair wear;
   // what lookups step over beyond that is wasted.
+  // Asked before every frame: compared multiplied out, without a division.
   const std::uint64_t cells = std::uint64_t{grid.columns.spans} * grid.rows.spans;
-  const std::uint64_t fair = 2 * (grid.cellsSeen * grid.builtListings / cells + grid.cellsSeen);
   const std::uint64_t size = cells + grid.entriesUsed + pieceCount;
-  return grid.entriesSeen > fair + kWorn * size;
+  return grid.entriesSeen * cells >
+         2 * grid.cellsSeen * grid.builtListings + (2 * grid.cellsSeen + kWorn * size) * cells;
 }
 
 void AddToGrid(PieceGrid& grid, MaskPiece& piece) {
@@ -416,11 +417,13 @@ void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells) {
   piece.cells = cells;
 }
 
-std::uint64_t LookupCost(const PieceGrid& grid, const CellRange& box) {
+bool LookupCostsMore(const PieceGrid& grid, const CellRange& box, std::uint64_t steps) {
+  // The box's cells and their share of the listings, against `steps`, multiplied
+  // out.
   const std::uint64_t cells =
       std::uint64_t{box.lastColumn - box.firstColumn + 1u} * (box.lastRow - box.firstRow + 1u);
   const std::uint64_t all = std::uint64_t{grid.columns.spans} * grid.rows.spans;
-  return cells + cells * grid.entriesUsed / all;
+  return cells * (all + grid.entriesUsed) > steps * all;
 }
 
 std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top, Wide right,

@@ -139,8 +139,9 @@ void RemoveFromGrid(PieceGrid& grid, MaskPiece& piece);
 // Takes a listed piece, shrunk in place to cover `cells` (within its own),
 // out of the cells it no longer covers.
 void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells);
-// About how many cells and listings Collect steps over in the cells `box`.
-std::uint64_t LookupCost(const PieceGrid& grid, const CellRange& box);
+// Whether Collect would step over more than `steps` cells and listings, about,
+// in the cells `box`.
+bool LookupCostsMore(const PieceGrid& grid, const CellRange& box, std::uint64_t steps);
 // Puts every piece overlapping the box [left, right) x [top, bottom), which
 // must not be empty and whose cells are `cells`, into grid.found, each once
 // and in no particular order, and returns how many there are; without the
