@@ -33,7 +33,8 @@ inline std::uint64_t EdgeBit(Wide value) {
   return std::uint64_t{1} << (static_cast<std::uint64_t>(value) % 64);
 }
 
-inline void NoteEdge(EdgeValues& values, bool bottom, Wide value) {
+// The bitmaps are behind a pointer: noting an edge leaves the record as it is.
+inline void NoteEdge(const EdgeValues& values, bool bottom, Wide value) {
   EdgeWord(values, bottom, value) |= EdgeBit(value);
 }
 

@@ -285,20 +285,22 @@ bool MaskRegion::SplitInParts(MaskPiece& piece, const FrameEdges& frame, const S
     for (int i = 0; i < count; ++i) GiveBack(pool_, taken[i]);
     return false;
   }
-  // The parts' cells: those of the piece cut at the frame's rows and columns.
-  CellRange topCells = piece.cells;
-  CellRange bottomCells = piece.cells;
-  CellRange leftCells = piece.cells;
-  CellRange rightCells = piece.cells;
+  // The parts' cells: those of the piece cut at the frame's rows and columns
+  // (meaningless without a grid).
+  const CellRange own = piece.cells;
+  CellRange topCells = own;
+  CellRange bandCells = own;
   if (at != nullptr) {
     topCells.lastRow = at->lastRowAbove;
-    bottomCells.firstRow = at->firstRowBelow;
-    CellRange bandCells = piece.cells;
     if (split.hasTop) bandCells.firstRow = at->firstRowInside;
     if (split.hasBottom) bandCells.lastRow = at->lastRowInside;
-    leftCells = bandCells;
+  }
+  CellRange bottomCells = own;
+  CellRange leftCells = bandCells;
+  CellRange rightCells = bandCells;
+  if (at != nullptr) {
+    bottomCells.firstRow = at->firstRowBelow;
     leftCells.lastColumn = at->lastColumnLeft;
-    rightCells = bandCells;
     rightCells.firstColumn = at->firstColumnRight;
   }
   const bool listed = at != nullptr && piece.listed;
@@ -411,9 +413,10 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
   MaskPiece** touched = grid_.found;
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; i < found; ++i) {
+    // Kept or not without a branch, which would often guess wrong.
     touched[count] = touched[i];
-    count += static_cast<std::uint32_t>((touched[i]->stamp <= settled) &
-                                        TouchedWithArea(*touched[i], frame));
+    count += static_cast<std::uint32_t>(touched[i]->stamp <= settled) &
+             static_cast<std::uint32_t>(TouchedWithArea(*touched[i], frame));
   }
   // The recent pieces beyond the first recentLimit_ have stayed untouched a
   // while: they are listed, and the walks of later frames stop short of them.

@@ -50,6 +50,8 @@ bool Reserve(T*& array, std::uint32_t& capacity, std::uint32_t used, std::uint64
   return true;
 }
 
+std::uint32_t Bit(bool value) { return static_cast<std::uint32_t>(value); }
+
 std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32_t row) {
   return row * grid.columns.spans + column;
 }
@@ -417,6 +419,15 @@ void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells) {
   piece.cells = cells;
 }
 
+// Whether grid.found, holding `count` pieces, has room for one more, made if
+// need be; without the memory for it the grid is broken.
+bool RoomForOneMore(PieceGrid& grid, std::uint32_t count) {
+  if (count < grid.foundCapacity) return true;
+  if (Reserve(grid.found, grid.foundCapacity, count, std::uint64_t{count} + 1)) return true;
+  grid.broken = true;
+  return false;
+}
+
 bool LookupCostsMore(const PieceGrid& grid, const CellRange& box, std::uint64_t steps) {
   // The box's cells and their share of the listings, against `steps`, multiplied
   // out.
@@ -432,18 +443,13 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
   std::uint32_t count = 0;
   std::uint64_t entriesSeen = 0;
   for (std::uint32_t row = box.firstRow; row <= box.lastRow; ++row) {
-    const std::uint32_t* cells = grid.cells + std::size_t{row} * grid.columns.spans;
     for (std::uint32_t column = box.firstColumn; column <= box.lastColumn; ++column) {
-      for (std::uint32_t entry = cells[column]; entry != kNoEntry;
+      for (std::uint32_t entry = FirstInCell(grid, column, row); entry != kNoEntry;
            entry = grid.entries[entry].next) {
         ++entriesSeen;
         // grid.found grows with what a lookup finds, not with the region;
         // there is always room for one more, written before it is judged.
-        if (count == grid.foundCapacity &&
-            !Reserve(grid.found, grid.foundCapacity, count, std::uint64_t{count} + 1)) {
-          grid.broken = true;
-          return count;
-        }
+        if (!RoomForOneMore(grid, count)) return count;
         MaskPiece* piece = grid.entries[entry].piece;
         // A piece spanning several of the box's cells is taken in the first
         // of them only.
@@ -452,9 +458,11 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
             row != std::max<std::uint32_t>(at.firstRow, box.firstRow)) {
           continue;
         }
+        // Whether it overlaps the box, in one branchless sum: which edge
+        // keeps a piece out is hard to predict.
         grid.found[count] = piece;
-        count += static_cast<std::uint32_t>((piece->x < right) & (RightOf(*piece) > left) &
-                                            (piece->y < bottom) & (BottomOf(*piece) > top));
+        count += Bit(piece->x < right) & Bit(RightOf(*piece) > left) & Bit(piece->y < bottom) &
+                 Bit(BottomOf(*piece) > top);
       }
     }
   }

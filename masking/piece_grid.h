@@ -143,10 +143,10 @@ void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells);
 // in the cells `box`.
 bool LookupCostsMore(const PieceGrid& grid, const CellRange& box, std::uint64_t steps);
 // Puts every piece overlapping the box [left, right) x [top, bottom), which
-// must not be empty and whose cells are `cells`, into grid.found, each once
+// must not be empty and whose cells are `box`, into grid.found, each once
 // and in no particular order, and returns how many there are; without the
 // memory for them the grid is broken.
-std::uint32_t Collect(PieceGrid& grid, const CellRange& cells, Wide left, Wide top, Wide right,
+std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top, Wide right,
                       Wide bottom);
 
 // For growth, which may leave the grid inexact: lists the piece also in the
