@@ -44,7 +44,8 @@ Json SweepDocument(bool refuseOffPage) {
 // The sweep document with a fourth page ruled by 16 vertical and 16
 // horizontal hairline keep-frames: 289 pieces, most of them lower than the
 // minimum, enough for the page's region to look their neighbours up through
-// an index of the pieces' edges, whose allocations fail too.
+// a grid, beside a bitmap of the pieces' edge values, whose allocations fail
+// too.
 Json SweepDocumentWithRuledPage() {
   Json document = SweepDocument(false);
   Json frames = Json::array();
@@ -147,7 +148,7 @@ TEST_F(FaultSweep, EveryFailingHostCallEndsThePassByTheRules) {
 }
 
 // A failing allocation of a region's pieces or of a message gives up on the
-// document; one of a region's grid or edge index only makes the region walk
+// document; one of a region's grid or edge values only makes the region walk
 // its list, and the pass saves exactly the masks it saves with all the memory
 // it wants.
 TEST_F(FaultSweep, EveryFailingAllocationGivesUpOrChangesNothing) {
@@ -160,7 +161,7 @@ TEST_F(FaultSweep, EveryFailingAllocationGivesUpOrChangesNothing) {
   ASSERT_TRUE(baseline.messages.empty());
   const std::string masked = testdoc::ReadFile(path);
   const long requests = AllocationRequests();
-  ASSERT_GE(requests, 4 + 3) << "four regions, slabs of pieces and an edge index";
+  ASSERT_GE(requests, 4 + 3) << "four regions, slabs of pieces, a grid and edge values";
 
   int gaveUp = 0;
   int finished = 0;
@@ -185,7 +186,7 @@ TEST_F(FaultSweep, EveryFailingAllocationGivesUpOrChangesNothing) {
       EXPECT_EQ(testdoc::ReadFile(path), bytes);
     }
   }
-  EXPECT_GT(finished, 0) << "the edge index's allocations were among those failed";
+  EXPECT_GT(finished, 0) << "the grid's allocations were among those failed";
   EXPECT_GE(gaveUp, 4 + 2) << "so were those of every region and slab of pieces";
   // The README quotes this count.
   std::printf(
