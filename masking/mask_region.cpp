@@ -123,7 +123,7 @@ constexpr std::uint64_t kGridStepsPerCarve = 8;
 // kFewestRecent. The pieces a frame carves make at most four each, which
 // enter at the front; the next frame then carves most often among those.
 constexpr std::uint32_t kRecentPerCarve = 1;
-constexpr std::uint32_t kFewestRecent = 16;
+constexpr std::uint32_t kFewestRecent = 4;
 
 // Growth finds low pieces' neighbours through a grid, built for the purpose
 // if need be, once this many low pieces would each walk the list.
