@@ -45,6 +45,20 @@ printf '#!/bin/sh\nexec %s --log-file=%s/velumo.%%p.log %s "$@"\n' \
 chmod +x "$wrapper"
 chmod 1777 "$logs"
 
+# The fixtures those tests read (the PDF documents made by other programs)
+# are made first, by ctest, as a whole test run would.
+mapfile -t setups < <(ctest --test-dir "$build" --show-only=json-v1 | /usr/bin/python3 -c '
+import json, sys
+for test in json.load(sys.stdin)["tests"]:
+    if any(p["name"] == "FIXTURES_SETUP" for p in test.get("properties", [])):
+        print(test["name"])
+')
+if [ "${#setups[@]}" != 0 ]; then
+  pattern=$(IFS='|'; echo "^(${setups[*]})\$")
+  ctest --test-dir "$build" -R "$pattern" --output-on-failure >"$logs/fixtures.out" 2>&1 ||
+    { cat "$logs/fixtures.out"; echo "memcheck: the fixtures could not be made"; exit 1; }
+fi
+
 # Each such test as ctest would run it (a line each: name, folder and command,
 # apart by the unit separator), with the wrapper in place of the runner.
 scripts=0

@@ -143,7 +143,7 @@ if only_runner "Wine dies of a file-size limit before the stand-in sees it"; the
   mkdir limited && mv limited.json limited/
   out=$(ulimit -f 16 && "$velumo" mask limited/limited.json 2>err); status=$?
   check "file-size limit: stopped with the generic message" "1 エラーが発生しました。"$'\n'"$stopped" "$status $out"
-  check "file-size limit: the reason on standard error" 1 "$(grep -c 'File too large' err)"
+  check "file-size limit: the reason on standard error" 1 "$(grep -c -m 1 'File too large' err)"
   check "file-size limit: untouched" "" "$(cmp limited/limited.json limited.before 2>&1)"
   check "file-size limit: no copy left" "limited.json" "$(ls -A limited)"
 fi
