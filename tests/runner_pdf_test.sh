@@ -144,7 +144,7 @@ check "-o a device, --force: refused" "1 1" "$status $(grep -c 'not a regular fi
 
 # Whatever stops the writing leaves no copy and nothing half-written.
 out=$(ulimit -f 8 && "$velumo" mask doc.pdf 2>err); status=$?
-check "file-size limit: stopped, with the reason" "1 1" "$status $(grep -c 'File too large' err)"
+check "file-size limit: stopped, with the reason" "1 1" "$status $(grep -c -m 1 'File too large' err)"
 check "file-size limit: nothing left" "" "$(others doc.pdf err)"
 if [ "$(id -u)" = 0 ] && mkdir full && unshare -m true 2>/dev/null; then
   cp doc.pdf full/
