@@ -23,6 +23,7 @@ struct MaskRegionProbe {
     return *piece;
   }
   static PieceGrid& Grid(MaskRegion& region) { return region.grid_; }
+  static MaskPiece& Sentinel(MaskRegion& region) { return *region.head_; }
 };
 }  // namespace masking
 
@@ -498,6 +499,10 @@ TEST(RegionSelfCheck, ReportsEachKindOfDamage) {
             "the stamps do not fall from the front of the list to its back");
   EXPECT_EQ(FaultAfter(kWalk, [](MaskRegion& r) { MaskRegionProbe::Piece(r, 2).height = 0; }),
             "a piece has no area");
+  EXPECT_EQ(FaultAfter(kWalk, [](MaskRegion& r) { MaskRegionProbe::Sentinel(r).width = 1; }),
+            "the sentinel has changed");
+  EXPECT_EQ(FaultAfter(kWalk, [](MaskRegion& r) { MaskRegionProbe::Piece(r, 2).x = -1; }),
+            "a piece lies off the page");
   EXPECT_EQ(FaultAfter(kWalk,
                        [](MaskRegion& r) {
                          MaskPiece& p = MaskRegionProbe::Piece(r, 1);
