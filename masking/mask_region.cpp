@@ -266,13 +266,16 @@ bool MaskRegion::SplitInParts(MaskPiece& piece, const FrameEdges& frame, const S
     return true;
   }
   // The other parts are taken from the pool before the list is touched, so
-  // that a shortage changes nothing.
+  // that a shortage changes nothing; after the first refusal nothing more is
+  // asked for.
   MaskPiece* taken[3] = {};
   int count = 0;
+  bool refused = false;
   const auto node = [&](bool made, Part part) -> MaskPiece* {
-    if (!made) return nullptr;
+    if (!made || refused) return nullptr;
     if (part == heir) return &piece;
     MaskPiece* fresh = TakePiece(pool_);
+    refused = fresh == nullptr;
     if (fresh != nullptr) taken[count++] = fresh;
     return fresh;
   };
