@@ -199,14 +199,21 @@ void PrintMemory() {
 
 // Runs this tree's region alone on one named page, `runs` times, for a
 // profiler (valgrind --tool=callgrind counts instructions repeatably on a
-// busy machine), and prints the CPU time of a run.
+// busy machine), and prints the CPU time of a run: after a run that warms
+// the caches and the allocator, the best of five rounds of runs / 5 runs, so
+// that two builds compare alike however the machine's load varies.
 int ProfileOnePage(const char* name, int runs) {
+  constexpr int kProfileRounds = 5;
   for (const bench::Page& page : bench::NamedPages()) {
     if (page.name != name) continue;
-    const double start = ThreadMicroseconds();
-    for (int i = 0; i < runs; ++i) sink = sink + bench::current::FullWork(page.frames);
-    std::printf("%s: %s a run, over %d runs\n", name,
-                Micro((ThreadMicroseconds() - start) / runs).c_str(), runs);
+    sink = sink + bench::current::FullWork(page.frames);
+    const int perRound = std::max(1, runs / kProfileRounds);
+    double best = 1e300;
+    for (int round = 0; round < kProfileRounds; ++round) {
+      best = std::min(best, TimeRuns(bench::current::FullWork, page.frames, perRound));
+    }
+    std::printf("%s: %s a run, best of %d rounds of %d runs\n", name, Micro(best).c_str(),
+                kProfileRounds, perRound);
     return 0;
   }
   std::fprintf(stderr, "no page named \"%s\"; the pages are:\n", name);

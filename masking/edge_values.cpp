@@ -9,7 +9,10 @@
 namespace masking {
 
 bool NoteEdgeValues(EdgeValues& values, const MaskPiece* first, std::uint32_t count) {
-  const std::size_t size = std::size_t{2} * (kEdgeValueBits / 64) * sizeof(std::uint64_t);
+  std::uint32_t bits = kFewestEdgeValueBits;
+  while (bits < kMostEdgeValueBits && bits / 8 < count) bits *= 2;
+  values.mask = bits - 1;
+  const std::size_t size = std::size_t{2} * (bits / 64) * sizeof(std::uint64_t);
   values.bits = static_cast<std::uint64_t*>(AllocateBlock(size));
   if (values.bits == nullptr) return false;
   std::memset(values.bits, 0, size);

@@ -1,7 +1,7 @@
 // Which values the top and bottom edges of a region's pieces take, as two
-// bitmaps indexed by the low bits of the value: it may say that a value is
-// taken when only another value with the same low bits is, never that a
-// value taken is not. Growth asks it before it looks for the neighbours of a
+// bitmaps, sized to the region, indexed by the low bits of the value: it may
+// say that a value is taken when only another value with the same low bits
+// is, never that a value taken is not. Growth asks it before it looks for the neighbours of a
 // low piece: no piece begins at its bottom edge unless some top edge has that
 // value, and none ends at its top edge unless some bottom edge has that one.
 #pragma once
@@ -14,9 +14,12 @@ namespace masking {
 
 struct EdgeValues {
   std::uint64_t* bits;  // the top edges' bitmap, then the bottom edges'
+  std::uint32_t mask;   // the bits of a value that index a bitmap
 };
 
-constexpr std::uint32_t kEdgeValueBits = 1u << 16;
+// Bits of a bitmap: about eight for each piece noted, between these.
+constexpr std::uint32_t kFewestEdgeValueBits = 1u << 10;
+constexpr std::uint32_t kMostEdgeValueBits = 1u << 16;
 
 // Notes the edges of the `count` pieces from `first` on; false, with nothing
 // held, when memory ran out.
@@ -24,9 +27,9 @@ bool NoteEdgeValues(EdgeValues& values, const MaskPiece* first, std::uint32_t co
 void ReleaseEdgeValues(EdgeValues& values);
 
 inline std::uint64_t& EdgeWord(const EdgeValues& values, bool bottom, Wide value) {
-  const auto bit =
-      static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)) & (kEdgeValueBits - 1);
-  return values.bits[(bottom ? kEdgeValueBits / 64 : 0) + bit / 64];
+  const std::uint32_t bit =
+      static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)) & values.mask;
+  return values.bits[(bottom ? (values.mask + 1) / 64 : 0) + bit / 64];
 }
 
 inline std::uint64_t EdgeBit(Wide value) {

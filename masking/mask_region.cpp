@@ -184,14 +184,19 @@ void MaskRegion::Unlink(MaskPiece* piece) {
 }
 
 inline void MaskRegion::MoveToFront(MaskPiece& piece) {
-  if (head_->next != &piece) {
-    Unlink(&piece);
-    PushFront(&piece);
-    return;
-  }
-  // Already in front: it only enters the list anew.
+  // It leaves the list and enters it anew, in front, in one step; a piece
+  // already in front only enters anew.
   piece.stamp = ++lastStamp_;
   changedInStep_ += 2;
+  MaskPiece* const first = head_->next;
+  if (first == &piece) return;
+  // A piece behind the first has a predecessor.
+  piece.prev->next = piece.next;
+  if (piece.next != nullptr) piece.next->prev = piece.prev;
+  first->prev = &piece;
+  piece.next = first;
+  piece.prev = head_;
+  head_->next = &piece;
 }
 
 inline void MaskRegion::Remove(MaskPiece& piece) {
@@ -621,7 +626,9 @@ bool MaskRegion::GridPays() const {
 }
 
 void MaskRegion::FitGrid() {
-  if (!PageHasArea()) return;
+  // Frames carved after growth, which has taken pieces off the page, walk
+  // the list: the grid's listings hold edges on the page.
+  if (!PageHasArea() || grown_) return;
   if (grid_.live) {
     const std::uint32_t fewest =
         gridFromPieces_ == kGridWhenItPays ? kGridFromPieces : gridFromPieces_;

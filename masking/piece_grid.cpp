@@ -56,6 +56,23 @@ std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32
   return row * grid.columns.spans + column;
 }
 
+// An edge down the page as listings hold it, and as lookups compare with it.
+std::int32_t Held(Wide value) {
+  return static_cast<std::int32_t>(
+      value < 0 ? 0 : (value > kLargestHeldEdge ? kLargestHeldEdge : value));
+}
+
+// A piece's listing in a cell, before the cell's chain. Pieces lie on the
+// page while the region carves frames through the grid, so their edges fit.
+// (Growth, which takes pieces off the page, may list them with edges that
+// mean nothing; only lookups for frames read the edges, and the region
+// carves none through the grid after growth.)
+GridEntry ListingOf(const PieceGrid& grid, MaskPiece& piece, std::uint32_t next) {
+  if (grid.rows.extent > kLargestHeldEdge) return GridEntry{&piece, next, 0, 0};
+  return GridEntry{&piece, next, static_cast<std::uint16_t>(piece.y),
+                   static_cast<std::uint16_t>(BottomOf(piece))};
+}
+
 void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
   std::uint32_t entry = grid.freeEntry;
   if (entry != kNoEntry) {
@@ -69,7 +86,7 @@ void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
     }
     entry = grid.entriesUsed++;
   }
-  grid.entries[entry] = GridEntry{&piece, grid.cells[cell]};
+  grid.entries[entry] = ListingOf(grid, piece, grid.cells[cell]);
   grid.cells[cell] = entry;
 }
 
@@ -198,13 +215,15 @@ std::uint32_t BucketsFor(Wide extent, std::uint32_t shift) {
 // Sets up the buckets of an axis whose cuts are in place.
 void FillBuckets(GridAxis& axis, std::uint32_t shift, std::uint16_t* buckets) {
   const std::uint32_t count = BucketsFor(axis.extent, shift) - 1;
-  std::uint32_t cut = 0;
-  for (std::uint32_t b = 0; b < count; ++b) {
-    const Wide start = static_cast<Wide>(std::uint64_t{b} << shift);
-    while (cut < axis.spans - 1 && axis.cuts[cut] <= start) ++cut;
-    buckets[b] = static_cast<std::uint16_t>(cut);
+  const std::uint32_t cuts = axis.spans - 1;
+  // Bucket b starts at b << shift: the buckets up to the one a cut lies in
+  // (or starts at) have the cuts before it at or before their start.
+  std::uint32_t b = 0;
+  for (std::uint32_t cut = 0; cut < cuts; ++cut) {
+    const auto reached = static_cast<std::uint64_t>(axis.cuts[cut] - 1) >> shift;
+    for (; b <= reached && b < count; ++b) buckets[b] = static_cast<std::uint16_t>(cut);
   }
-  buckets[count] = static_cast<std::uint16_t>(axis.spans - 1);
+  for (; b <= count; ++b) buckets[b] = static_cast<std::uint16_t>(cuts);
   axis.bucketShift = shift;
   axis.bucketCuts = buckets;
 }
@@ -361,7 +380,7 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   }
   for (MaskPiece* p = first; p != nullptr; p = p->next) {
     ForCells(grid.columns.spans, p->cells,
-             [&](std::uint32_t cell) { grid.entries[ends[cell]++].piece = p; });
+             [&](std::uint32_t cell) { grid.entries[ends[cell]++] = ListingOf(grid, *p, 0); });
   }
   // Each cell's listings are [end of the cell before, end of the cell).
   for (std::uint32_t cell = cellsUsed; cell-- > 0;) {
@@ -442,15 +461,23 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
   if (grid.broken) return 0;
   std::uint32_t count = 0;
   std::uint64_t entriesSeen = 0;
+  // The box's rows as the listings hold them. Pieces lie on the page while
+  // frames are carved, so on a page no higher than kLargestHeldEdge the box
+  // may be held to it too; on a higher page no listing is passed over.
+  const bool high = grid.rows.extent > kLargestHeldEdge;
+  const std::int32_t boxTop = high ? -1 : Held(top);
+  const std::int32_t boxBottom = high ? kLargestHeldEdge + 1 : Held(bottom);
   for (std::uint32_t row = box.firstRow; row <= box.lastRow; ++row) {
     for (std::uint32_t column = box.firstColumn; column <= box.lastColumn; ++column) {
       for (std::uint32_t entry = FirstInCell(grid, column, row); entry != kNoEntry;
            entry = grid.entries[entry].next) {
         ++entriesSeen;
+        const GridEntry& listing = grid.entries[entry];
+        if (listing.top >= boxBottom || listing.bottom <= boxTop) continue;
         // grid.found grows with what a lookup finds, not with the region;
         // there is always room for one more, written before it is judged.
         if (!RoomForOneMore(grid, count)) return count;
-        MaskPiece* piece = grid.entries[entry].piece;
+        MaskPiece* piece = listing.piece;
         // A piece spanning several of the box's cells is taken in the first
         // of them only.
         const CellRange& at = piece->cells;

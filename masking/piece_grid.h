@@ -15,11 +15,20 @@
 
 namespace masking {
 
-// One listing of a piece in a cell: a link of the cell's chain.
+// One listing of a piece in a cell: a link of the cell's chain, with the
+// piece's top and bottom edges when it was listed. Carving only ever shrinks
+// a listed piece, so a lookup passes over a listing whose rows miss what it
+// looks for without reading the piece itself. Edges are held in 16 bits: on
+// a page higher than kLargestHeldEdge, listings hold nothing of use, and
+// lookups pass over none.
 struct GridEntry {
   MaskPiece* piece;
   std::uint32_t next;  // kNoEntry at the end of the chain
+  std::uint16_t top;
+  std::uint16_t bottom;
 };
+
+constexpr std::int32_t kLargestHeldEdge = 0xFFFF;
 
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
 // Columns and rows are numbered in 16 bits.

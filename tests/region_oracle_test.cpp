@@ -250,6 +250,20 @@ TEST(RegionAgainstOracle, ZeroSizeFramesGiveTheSameLists) {
   }
 }
 
+// The grid holds pieces' top and bottom edges in 16 bits; pages at and past
+// that height, with frames everywhere on them.
+TEST(RegionAgainstOracle, HighPagesGiveTheSameLists) {
+  std::mt19937 rng(65535);
+  const std::int32_t heights[] = {65535, 65536, 65537, 200000};
+  for (int trial = 0; trial < 80; ++trial) {
+    RegionScript script{3000, heights[trial % 4], {}, kMinimumRectangleSize};
+    for (int i = 0; i < 60; ++i) {
+      script.frames.push_back(RandomFrame(rng, script.width, script.height, script.frames));
+    }
+    ExpectSameAsOracle(script, trial % 2 == 0 ? 0 : 8, "trial", trial);
+  }
+}
+
 TEST(RegionAgainstOracle, ExtremeValuesGiveTheSameLists) {
   const std::int32_t pages[][2] = {{kMax, kMax}, {kMax, 1}, {1, kMax}, {21000, 29700}, {1, 1}};
   const std::int32_t places[] = {kMin, kMin + 1, -1, 0, 1, 5000, kMax - 1, kMax};
