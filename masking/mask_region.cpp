@@ -205,12 +205,16 @@ inline void MaskRegion::Remove(MaskPiece& piece) {
   GiveBack(pool_, &piece);
 }
 
-inline bool MaskRegion::SplitAround(MaskPiece& piece, const FrameEdges& frame,
-                                    const FrameCells* at) {
+inline bool MaskRegion::Carve(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at) {
   const Split split = SplitOf(piece, frame);
-  if (split.hasTop + split.hasBottom + split.hasLeft + split.hasRight != 1) {
-    return SplitInParts(piece, frame, split, at);
+  const int parts = split.hasTop + split.hasBottom + split.hasLeft + split.hasRight;
+  if (parts == 0) {
+    // Nothing of it lies outside the frame: it is wholly inside, or (on a
+    // page without area) a piece without area.
+    Remove(piece);
+    return true;
   }
+  if (parts > 1) return SplitInParts(piece, frame, split, at);
   // The one part left is the piece itself, smaller or (when it only touches
   // the frame) the same: it moves to the front in its own node.
   CellRange cells = piece.cells;
@@ -265,11 +269,6 @@ bool MaskRegion::SplitInParts(MaskPiece& piece, const FrameEdges& frame, const S
   consider(split.hasBottom, Part::kBottom, bottomArea);
   consider(split.hasLeft, Part::kLeft, leftArea);
   consider(split.hasRight, Part::kRight, rightArea);
-  if (heir == Part::kNone) {
-    // Only a piece without area, on a page without area, splits into nothing.
-    Remove(piece);
-    return true;
-  }
   // The other parts are taken from the pool before the list is touched, so
   // that a shortage changes nothing; after the first refusal nothing more is
   // asked for.
@@ -343,14 +342,6 @@ bool MaskRegion::SplitInParts(MaskPiece& piece, const FrameEdges& frame, const S
   if (listed && !SameCells(piece.cells, heirCells)) ShrinkInGrid(grid_, piece, heirCells);
   piece.cells = heirCells;
   return true;
-}
-
-inline bool MaskRegion::Carve(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at) {
-  if (WhollyInside(piece, frame)) {
-    Remove(piece);
-    return true;
-  }
-  return SplitAround(piece, frame, at);
 }
 
 inline bool MaskRegion::ExcludeByWalk(const FrameEdges& frame) {

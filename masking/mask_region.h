@@ -133,14 +133,14 @@ struct MaskRegion {
   void MoveToFront(MaskPiece& piece);
   // Takes a piece out of the list and the grid, and frees it.
   void Remove(MaskPiece& piece);
-  // Replaces a piece by the pieces of it around the frame, the largest of
-  // them in the piece's own node, and in the grid when given the frame's
-  // cells; false when memory for them ran out, with the piece left as it was.
-  bool SplitAround(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
+  // Removes a piece the frame touches, or replaces it by the pieces of it
+  // around the frame, the largest of them in the piece's own node, and in
+  // the grid when given the frame's cells; false when memory for them ran
+  // out, with the piece left as it was.
+  bool Carve(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
+  // Carve for a piece that falls apart in two parts or more.
   bool SplitInParts(MaskPiece& piece, const FrameEdges& frame, const Split& split,
                     const FrameCells* at);
-  // Removes or splits a piece the frame touches.
-  bool Carve(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
   bool ExcludeByWalk(const FrameEdges& frame);
   // Carves like ExcludeByWalk while there is a grid, given the frame's cells.
   bool ExcludeAlongList(const FrameEdges& frame, const FrameCells& at);
