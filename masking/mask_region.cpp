@@ -56,8 +56,12 @@ Split SplitOf(const MaskPiece& p, const FrameEdges& f) {
   return split;
 }
 
-// The parts of a split, in the order in which they enter the list.
-enum class Part { kNone, kTop, kBottom, kLeft, kRight };
+// Where one part of a split goes, and whether it is made at all.
+struct PartPlace {
+  bool made;
+  Wide x, y, width, height;
+};
+constexpr int kParts = 4;
 
 bool SameCells(const CellRange& a, const CellRange& b) {
   return a.firstColumn == b.firstColumn && a.lastColumn == b.lastColumn &&
@@ -238,109 +242,90 @@ inline bool MaskRegion::Carve(MaskPiece& piece, const FrameEdges& frame, const F
     }
   }
   MoveToFront(piece);
-  if (at != nullptr && piece.listed && !SameCells(piece.cells, cells)) {
-    ShrinkInGrid(grid_, piece, cells);
-  }
+  // Without a grid a piece's cells mean nothing.
+  if (at == nullptr) return true;
+  if (piece.listed && !SameCells(piece.cells, cells)) ShrinkInGrid(grid_, piece, cells);
   piece.cells = cells;
   return true;
 }
 
 bool MaskRegion::SplitInParts(MaskPiece& piece, const FrameEdges& frame, const Split& split,
                               const FrameCells* at) {
-  // The parts' sizes; a part not made has none.
+  // The parts in the order in which they enter the list: top, bottom, left,
+  // right.
   const Wide width = split.right - split.left;
   const Wide band = split.bandBottom - split.bandTop;
-  const Wide topArea = split.hasTop ? width * (frame.top - split.top) : 0;
-  const Wide bottomArea = split.hasBottom ? width * (split.bottom - frame.bottom) : 0;
-  const Wide leftArea = split.hasLeft ? (frame.left - split.left) * band : 0;
-  const Wide rightArea = split.hasRight ? (split.right - frame.right) * band : 0;
-  // The largest part takes over the split piece's node and its listings in
-  // the grid, so that a large piece losing a strip costs only the cells of
-  // that strip.
-  Part heir = Part::kNone;
+  const PartPlace places[kParts] = {
+      {split.hasTop, split.left, split.top, width, frame.top - split.top},
+      {split.hasBottom, split.left, frame.bottom, width, split.bottom - frame.bottom},
+      {split.hasLeft, split.left, split.bandTop, frame.left - split.left, band},
+      {split.hasRight, frame.right, split.bandTop, split.right - frame.right, band}};
+  // The largest part (the first of equals) takes over the split piece's node
+  // and its listings in the grid, so that a large piece losing a strip costs
+  // only the cells of that strip.
+  int heir = -1;
   Wide largest = 0;
-  const auto consider = [&](bool made, Part part, Wide area) {
-    if (made && (heir == Part::kNone || area > largest)) {
-      heir = part;
+  for (int i = 0; i < kParts; ++i) {
+    if (!places[i].made) continue;
+    // A part made lies within the piece: its area fits.
+    const Wide area = places[i].width * places[i].height;
+    if (heir < 0 || area > largest) {
+      heir = i;
       largest = area;
     }
-  };
-  consider(split.hasTop, Part::kTop, topArea);
-  consider(split.hasBottom, Part::kBottom, bottomArea);
-  consider(split.hasLeft, Part::kLeft, leftArea);
-  consider(split.hasRight, Part::kRight, rightArea);
-  // The other parts are taken from the pool before the list is touched, so
-  // that a shortage changes nothing; after the first refusal nothing more is
-  // asked for.
-  MaskPiece* taken[3] = {};
-  int count = 0;
-  bool refused = false;
-  const auto node = [&](bool made, Part part) -> MaskPiece* {
-    if (!made || refused) return nullptr;
-    if (part == heir) return &piece;
-    MaskPiece* fresh = TakePiece(pool_);
-    refused = fresh == nullptr;
-    if (fresh != nullptr) taken[count++] = fresh;
-    return fresh;
-  };
-  MaskPiece* const top = node(split.hasTop, Part::kTop);
-  MaskPiece* const bottom = node(split.hasBottom, Part::kBottom);
-  MaskPiece* const left = node(split.hasLeft, Part::kLeft);
-  MaskPiece* const right = node(split.hasRight, Part::kRight);
-  if ((split.hasTop && top == nullptr) || (split.hasBottom && bottom == nullptr) ||
-      (split.hasLeft && left == nullptr) || (split.hasRight && right == nullptr)) {
-    for (int i = 0; i < count; ++i) GiveBack(pool_, taken[i]);
+  }
+  // The other parts' nodes are taken from the pool, in order, before the
+  // list is touched, so that a shortage changes nothing; after the first
+  // refusal nothing more is asked for.
+  MaskPiece* nodes[kParts] = {};
+  for (int i = 0; i < kParts; ++i) {
+    if (!places[i].made) continue;
+    nodes[i] = i == heir ? &piece : TakePiece(pool_);
+    if (nodes[i] != nullptr) continue;
+    for (int j = 0; j < i; ++j) {
+      if (nodes[j] != nullptr && nodes[j] != &piece) GiveBack(pool_, nodes[j]);
+    }
     return false;
   }
-  // The parts' cells: those of the piece cut at the frame's rows and columns
-  // (meaningless without a grid).
-  const CellRange own = piece.cells;
-  CellRange topCells = own;
-  CellRange bandCells = own;
+  // With a grid, the parts' cells: those of the piece cut at the frame's
+  // rows and columns.
+  CellRange cells[kParts] = {};
   if (at != nullptr) {
-    topCells.lastRow = at->lastRowAbove;
+    const CellRange own = piece.cells;
+    CellRange bandCells = own;
     if (split.hasTop) bandCells.firstRow = at->firstRowInside;
     if (split.hasBottom) bandCells.lastRow = at->lastRowInside;
+    cells[0] = own;
+    cells[0].lastRow = at->lastRowAbove;
+    cells[1] = own;
+    cells[1].firstRow = at->firstRowBelow;
+    cells[2] = bandCells;
+    cells[2].lastColumn = at->lastColumnLeft;
+    cells[3] = bandCells;
+    cells[3].firstColumn = at->firstColumnRight;
   }
-  CellRange bottomCells = own;
-  CellRange leftCells = bandCells;
-  CellRange rightCells = bandCells;
-  if (at != nullptr) {
-    bottomCells.firstRow = at->firstRowBelow;
-    leftCells.lastColumn = at->lastColumnLeft;
-    rightCells.firstColumn = at->firstColumnRight;
-  }
-  const bool listed = at != nullptr && piece.listed;
-  const CellRange heirCells = heir == Part::kTop      ? topCells
-                              : heir == Part::kBottom ? bottomCells
-                              : heir == Part::kLeft   ? leftCells
-                                                      : rightCells;
   Unlink(&piece);
-  const auto place = [&](MaskPiece* part, Wide x, Wide y, Wide w, Wide h, const CellRange& cells) {
-    part->x = Narrow(x);
-    part->y = Narrow(y);
-    part->width = Narrow(w);
-    part->height = Narrow(h);
-    if (part != &piece) {
-      part->cells = cells;
+  for (int i = 0; i < kParts; ++i) {
+    MaskPiece* part = nodes[i];
+    if (part == nullptr) continue;
+    part->x = Narrow(places[i].x);
+    part->y = Narrow(places[i].y);
+    part->width = Narrow(places[i].width);
+    part->height = Narrow(places[i].height);
+    if (at != nullptr && part != &piece) {
+      part->cells = cells[i];
       part->listed = false;
     }
     PushFront(part);
-  };
-  if (top != nullptr) place(top, split.left, split.top, width, frame.top - split.top, topCells);
-  if (bottom != nullptr) {
-    place(bottom, split.left, frame.bottom, width, split.bottom - frame.bottom, bottomCells);
-  }
-  if (left != nullptr) {
-    place(left, split.left, split.bandTop, frame.left - split.left, band, leftCells);
-  }
-  if (right != nullptr) {
-    place(right, frame.right, split.bandTop, split.right - frame.right, band, rightCells);
   }
   // The heir of a listed piece stays listed in the cells it still covers;
   // the other parts are new, and are not.
-  if (listed && !SameCells(piece.cells, heirCells)) ShrinkInGrid(grid_, piece, heirCells);
-  piece.cells = heirCells;
+  if (at != nullptr) {
+    if (piece.listed && !SameCells(piece.cells, cells[heir])) {
+      ShrinkInGrid(grid_, piece, cells[heir]);
+    }
+    piece.cells = cells[heir];
+  }
   return true;
 }
 
