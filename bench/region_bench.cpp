@@ -2,10 +2,10 @@
 // the region of an earlier tree) on the same pages, in one run: each page's
 // full work by each, interleaved round by round, the best round of each (in
 // CPU time of the benchmark's thread, which other work on a busy machine
-// does not add to), and their ratios against the bounds the region is held
-// to. Then how the
-// region's time grows with the pieces it makes on the layouts that have been
-// hardest for it, as fitted exponents, and its memory on the ruled page.
+// does not add to), and the median of each round's ratios against the bounds
+// the region is held to. Then how the region's time grows with the pieces it
+// makes on the layouts that have been hardest for it, as fitted exponents,
+// and its memory on the ruled page.
 //
 // Exits with 1 when the region and pixman leave different areas of a page
 // uncovered; a ratio beyond its bound is marked, not fatal, since timings on
@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,21 +49,45 @@ int RunsFor(Run run, const std::vector<Frame>& frames, double spanMicroseconds) 
   return std::max(1, static_cast<int>(spanMicroseconds / std::max(once, 0.01)));
 }
 
-// The best of `rounds` rounds for each run, the runs taking turns in every
+// Each run's time in each of `rounds` rounds, the runs taking turns in every
 // round so that a busy moment of the machine falls on all of them alike.
 constexpr int kRounds = 9;
 
-std::vector<double> BestOfRounds(const std::vector<Run>& runs, const std::vector<Frame>& frames,
-                                 int rounds, double spanMicroseconds) {
+struct Rounds {
+  std::vector<std::vector<double>> times;  // [round][run]
+  // A run's best time.
+  double Best(std::size_t run) const {
+    double best = 1e300;
+    for (const std::vector<double>& round : times) best = std::min(best, round[run]);
+    return best;
+  }
+  // The median over the rounds of one run's time against another's in the
+  // same round. The machine's speed drifts over seconds, so runs timed one
+  // after the other in a round compare more steadily than their best times
+  // taken from different rounds.
+  double Ratio(std::size_t run, std::size_t against) const {
+    std::vector<double> ratios;
+    for (const std::vector<double>& round : times) ratios.push_back(round[run] / round[against]);
+    const std::size_t middle = ratios.size() / 2;
+    std::nth_element(ratios.begin(), ratios.begin() + static_cast<std::ptrdiff_t>(middle),
+                     ratios.end());
+    return ratios[middle];
+  }
+};
+
+Rounds TimeRounds(const std::vector<Run>& runs, const std::vector<Frame>& frames, int rounds,
+                  double spanMicroseconds) {
   std::vector<int> counts;
   for (Run run : runs) counts.push_back(RunsFor(run, frames, spanMicroseconds));
-  std::vector<double> best(runs.size(), 1e300);
+  Rounds timed;
   for (int round = 0; round < rounds; ++round) {
+    std::vector<double> times;
     for (std::size_t i = 0; i < runs.size(); ++i) {
-      best[i] = std::min(best[i], TimeRuns(runs[i], frames, counts[i]));
+      times.push_back(TimeRuns(runs[i], frames, counts[i]));
     }
+    timed.times.push_back(times);
   }
-  return best;
+  return timed;
 }
 
 std::string Micro(double us) {
@@ -106,23 +131,22 @@ bool PrintRatioTable() {
     areasAgree = CompareAreas(page) && areasAgree;
     std::vector<Run> runs{bench::current::FullWork, bench::PixmanEach, bench::PixmanBatch};
     if (withEarlier) runs.push_back(bench::earlier::FullWork);
-    const std::vector<double> t = BestOfRounds(runs, page.frames, kRounds, 5000);
-    const double region = t[0];
-    const double each = t[1];
-    const double batch = t[2];
+    const Rounds t = TimeRounds(runs, page.frames, kRounds, 5000);
+    enum : std::size_t { kRegion, kEach, kBatch, kEarlier };
     std::string earlier;
     std::string earlierRatios;
     if (withEarlier) {
-      earlier = " " + Micro(t[3]) + " |";
-      earlierRatios = " " + Ratio(t[3] / each, page.bounds.each) + " | " +
-                      Ratio(t[3] / batch, page.bounds.batch) + " |";
+      earlier = " " + Micro(t.Best(kEarlier)) + " |";
+      earlierRatios = " " + Ratio(t.Ratio(kEarlier, kEach), page.bounds.each) + " | " +
+                      Ratio(t.Ratio(kEarlier, kBatch), page.bounds.batch) + " |";
     }
     std::printf(
         "| %s | %zu | %lld | %s |%s %s | %s | %s (%.0f) | %s (%.0f) |%s\n", page.name.c_str(),
         page.frames.size(), static_cast<long long>(bench::current::Carve(page.frames).pieces),
-        Micro(region).c_str(), earlier.c_str(), Micro(each).c_str(), Micro(batch).c_str(),
-        Ratio(region / each, page.bounds.each).c_str(), page.bounds.each,
-        Ratio(region / batch, page.bounds.batch).c_str(), page.bounds.batch, earlierRatios.c_str());
+        Micro(t.Best(kRegion)).c_str(), earlier.c_str(), Micro(t.Best(kEach)).c_str(),
+        Micro(t.Best(kBatch)).c_str(), Ratio(t.Ratio(kRegion, kEach), page.bounds.each).c_str(),
+        page.bounds.each, Ratio(t.Ratio(kRegion, kBatch), page.bounds.batch).c_str(),
+        page.bounds.batch, earlierRatios.c_str());
     std::fflush(stdout);
   }
   return areasAgree;
@@ -170,7 +194,7 @@ void PrintExponents() {
     for (const int count : layout.counts) {
       const std::vector<Frame> frames = layout.frames(count);
       pieces.push_back(static_cast<double>(bench::current::Carve(frames).made));
-      times.push_back(BestOfRounds({bench::current::FullWork}, frames, 5, 5000)[0]);
+      times.push_back(TimeRounds({bench::current::FullWork}, frames, 5, 5000).Best(0));
     }
     const double exponent = FittedExponent(pieces, times);
     std::printf("| %s | %d to %d | %.0f to %.0f | %s to %s | %.2f%s |\n", layout.name,
@@ -231,7 +255,8 @@ int main(int argc, char** argv) {
   if (argc > 1) return ProfileOnePage(argv[1], argc > 2 ? std::max(1, std::atoi(argv[2])) : 1);
   std::printf(
       "One page's full region work (create, carve, grow, read, free) against pixman's "
-      "pixman_region32: CPU time, best of %d interleaved rounds.\n",
+      "pixman_region32: CPU time, best of %d interleaved rounds; each ratio is the median of "
+      "the rounds' ratios.\n",
       kRounds);
   const bool areasAgree = PrintRatioTable();
   PrintExponents();
