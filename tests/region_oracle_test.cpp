@@ -264,6 +264,32 @@ TEST(RegionAgainstOracle, HighPagesGiveTheSameLists) {
   }
 }
 
+// Growth takes pieces off the page; frames carved after it still give the
+// oracle's lists.
+TEST(RegionAgainstOracle, FramesAfterGrowthGiveTheSameLists) {
+  std::mt19937 rng(300);
+  for (int trial = 0; trial < 40; ++trial) {
+    const std::int32_t side = 3000;
+    Rects frames;
+    for (int i = 0; i < 60; ++i) frames.push_back(RandomFrame(rng, side, side, frames));
+    masking::MaskRegion* region = masking::MaskRegion::Create(side, side, 0);
+    oracle::MaskRegion* expected = oracle::MaskRegion::Create(side, side);
+    ASSERT_TRUE(region != nullptr && expected != nullptr);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      const Rect& f = frames[i];
+      if (i == frames.size() / 2) {
+        region->GrowSlivers(kMinimumRectangleSize);
+        expected->GrowSlivers(kMinimumRectangleSize);
+      }
+      ASSERT_EQ(region->Exclude(f.x, f.y, f.width, f.height),
+                expected->Exclude(f.x, f.y, f.width, f.height));
+      ASSERT_EQ(Pieces(*region), Pieces(*expected)) << "trial " << trial << ", frame " << i;
+    }
+    masking::MaskRegion::Destroy(region);
+    oracle::MaskRegion::Destroy(expected);
+  }
+}
+
 TEST(RegionAgainstOracle, ExtremeValuesGiveTheSameLists) {
   const std::int32_t pages[][2] = {{kMax, kMax}, {kMax, 1}, {1, kMax}, {21000, 29700}, {1, 1}};
   const std::int32_t places[] = {kMin, kMin + 1, -1, 0, 1, 5000, kMax - 1, kMax};
