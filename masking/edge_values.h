@@ -1,9 +1,10 @@
 // Which values the top and bottom edges of a region's pieces take, as two
 // bitmaps, sized to the region, indexed by the low bits of the value: it may
 // say that a value is taken when only another value with the same low bits
-// is, never that a value taken is not. Growth asks it before it looks for the neighbours of a
-// low piece: no piece begins at its bottom edge unless some top edge has that
-// value, and none ends at its top edge unless some bottom edge has that one.
+// is, never that a value taken is not. Growth asks it before it looks for
+// the neighbours of a low piece: no piece begins at its bottom edge unless
+// some top edge has that value, and none ends at its top edge unless some
+// bottom edge has that one.
 #pragma once
 
 #include <cstdint>
