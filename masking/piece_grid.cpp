@@ -56,6 +56,10 @@ std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32
   return row * grid.columns.spans + column;
 }
 
+// Whether the listings hold their pieces' edges: on a page no higher than
+// kLargestHeldEdge.
+bool EdgesHeld(const PieceGrid& grid) { return grid.rows.extent <= kLargestHeldEdge; }
+
 // An edge down the page as listings hold it, and as lookups compare with it.
 std::int32_t Held(Wide value) {
   return static_cast<std::int32_t>(
@@ -68,7 +72,7 @@ std::int32_t Held(Wide value) {
 // mean nothing; only lookups for frames read the edges, and the region
 // carves none through the grid after growth.)
 GridEntry ListingOf(const PieceGrid& grid, MaskPiece& piece, std::uint32_t next) {
-  if (grid.rows.extent > kLargestHeldEdge) return GridEntry{&piece, next, 0, 0};
+  if (!EdgesHeld(grid)) return GridEntry{&piece, next, 0, 0};
   return GridEntry{&piece, next, static_cast<std::uint16_t>(piece.y),
                    static_cast<std::uint16_t>(BottomOf(piece))};
 }
@@ -464,7 +468,7 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
   // The box's rows as the listings hold them. Pieces lie on the page while
   // frames are carved, so on a page no higher than kLargestHeldEdge the box
   // may be held to it too; on a higher page no listing is passed over.
-  const bool high = grid.rows.extent > kLargestHeldEdge;
+  const bool high = !EdgesHeld(grid);
   const std::int32_t boxTop = high ? -1 : Held(top);
   const std::int32_t boxBottom = high ? kLargestHeldEdge + 1 : Held(bottom);
   for (std::uint32_t row = box.firstRow; row <= box.lastRow; ++row) {
