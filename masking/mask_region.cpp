@@ -63,6 +63,9 @@ struct PartPlace {
 };
 constexpr int kParts = 4;
 
+// The highest stamp a piece can have.
+constexpr std::uint32_t kLastStamp = std::numeric_limits<std::uint32_t>::max();
+
 bool SameCells(const CellRange& a, const CellRange& b) {
   return a.firstColumn == b.firstColumn && a.lastColumn == b.lastColumn &&
          a.firstRow == b.firstRow && a.lastRow == b.lastRow;
@@ -393,7 +396,7 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
     GiveUpGrid();
     return ExcludeByWalk(frame);
   }
-  const std::uint64_t settled = listedUpTo_;
+  const std::uint32_t settled = listedUpTo_;
   MaskPiece** touched = grid_.found;
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; i < found; ++i) {
@@ -406,7 +409,7 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
   // while: they are listed, and the walks of later frames stop short of them.
   std::uint32_t carved = 0;
   std::uint32_t walked = 0;
-  std::uint64_t listedFrom = 0;
+  std::uint32_t listedFrom = 0;
   for (MaskPiece* piece = head_->next; piece != nullptr && piece->stamp > settled;) {
     MaskPiece* following = piece->next;
     if (TouchedWithArea(*piece, frame)) {
@@ -431,6 +434,10 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
 
 bool MaskRegion::Exclude(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height) {
   if (failed_) return false;
+  if (!RoomForStamps()) {
+    failed_ = true;
+    return false;
+  }
   const FrameEdges frame{x, y, Wide{x} + width, Wide{y} + height};
   if (width < 0 || height < 0) {
     sawNegativeFrame_ = true;
@@ -481,7 +488,7 @@ const MaskPiece* MaskRegion::NeighbourByGrid(const MaskPiece& low, bool& below) 
   const std::uint32_t rowBelow = SpanAfter(grid_.rows, low.cells.lastRow, bottom - 1);
   const std::uint32_t rowAbove = SpanBefore(grid_.rows, low.cells.firstRow, top);
   const MaskPiece* first = nullptr;
-  std::uint64_t firstStamp = 0;
+  std::uint32_t firstStamp = 0;
   const auto search = [&](std::uint32_t row) {
     for (std::uint32_t e = FirstInCell(grid_, column, row); e != kNoEntry;
          e = grid_.entries[e].next) {
@@ -591,6 +598,25 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
     }
   }
   AuditStep(std::uint64_t{pieceCount_} + kAuditEveryStepUpTo);
+}
+
+bool MaskRegion::RoomForStamps() {
+  // A frame stamps each piece it finds at most once for each of its parts.
+  const std::uint64_t needed = kParts * std::uint64_t{pieceCount_};
+  if (kLastStamp - lastStamp_ >= needed) return true;
+  // The same order from pieceCount_ at the front down to 1 at the back; the
+  // pieces listed in the grid are still those stamped listedUpTo_ or lower.
+  const std::uint64_t handedOut = PiecesMade();
+  std::uint32_t stamp = pieceCount_;
+  std::uint32_t listedUpTo = 0;
+  for (MaskPiece* p = head_->next; p != nullptr; p = p->next, --stamp) {
+    if (listedUpTo == 0 && p->stamp <= listedUpTo_) listedUpTo = stamp;
+    p->stamp = stamp;
+  }
+  listedUpTo_ = listedUpTo;
+  lastStamp_ = pieceCount_;
+  stampsBefore_ = handedOut - lastStamp_;
+  return kLastStamp - lastStamp_ >= needed;
 }
 
 bool MaskRegion::GridPays() const {

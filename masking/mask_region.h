@@ -117,10 +117,11 @@ struct MaskRegion {
 
   // How many pieces the region has made, the page's first one included: the
   // measure of the work its frames asked for.
-  std::uint64_t PiecesMade() const { return lastStamp_; }
+  std::uint64_t PiecesMade() const { return stampsBefore_ + lastStamp_; }
 
  private:
-  // Tests that damage a region on purpose to see its self-check report it.
+  // Tests that damage a region on purpose to see its self-check report it,
+  // or bring its stamps near their end.
   friend struct MaskRegionProbe;
 
   // Puts a new piece directly behind the sentinel.
@@ -153,6 +154,10 @@ struct MaskRegion {
   // Pass 2 of growth.
   void GrowIntoNeighbours(std::int32_t minimum);
 
+  // Makes sure the next frame finds stamps enough for every piece it may
+  // make, numbering the pieces afresh if need be; false when even that
+  // leaves too few.
+  bool RoomForStamps();
   // Whether a region without a grid should build one now.
   bool GridPays() const;
   // Builds, rebuilds or drops the grid for the current pieces.
@@ -175,7 +180,10 @@ struct MaskRegion {
   std::int32_t pageWidth_ = 0;
   std::int32_t pageHeight_ = 0;
   std::uint32_t pieceCount_ = 0;
-  std::uint64_t lastStamp_ = 0;
+  std::uint32_t lastStamp_ = 0;
+  // Stamps handed out before the pieces were last numbered afresh, less
+  // those they were numbered with.
+  std::uint64_t stampsBefore_ = 0;
   std::uint32_t gridFromPieces_ = 0;
   std::uint64_t gridRetryFrom_ = 0;
   // Steps of walks that a grid would have saved, towards building one.
@@ -184,7 +192,7 @@ struct MaskRegion {
   // it. Those stamped higher, the recent ones at the front of the list, may
   // not be; a frame walks them, and lists those beyond the first
   // recentLimit_ it leaves untouched.
-  std::uint64_t listedUpTo_ = 0;
+  std::uint32_t listedUpTo_ = 0;
   std::uint32_t recentLimit_ = 0;
   std::uint64_t changedSinceAudit_ = 0;
   std::uint64_t changedInStep_ = 0;

@@ -511,7 +511,7 @@ void ListInRow(PieceGrid& grid, MaskPiece& piece, std::uint32_t row) {
 }
 
 const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32_t count,
-                      std::uint64_t listedUpTo) {
+                      std::uint32_t listedUpTo) {
   std::uint64_t entries = 0;
   const std::uint64_t cellCount = std::uint64_t{grid.columns.spans} * grid.rows.spans;
   for (std::uint64_t cell = 0; cell < cellCount; ++cell) {

@@ -170,6 +170,6 @@ inline std::uint32_t FirstInCell(const PieceGrid& grid, std::uint32_t column, st
 // `first` on, of which those stamped `listedUpTo` or lower must be listed;
 // returns what is wrong, or null.
 const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32_t count,
-                      std::uint64_t listedUpTo);
+                      std::uint32_t listedUpTo);
 
 }  // namespace masking

@@ -11,10 +11,12 @@
 #include "hostapi/host_api.h"
 #include "tests/support/coverage_grid.h"
 #include "tests/support/failing_memory.h"
+#include "tests/support/oracle_region.h"
 #include "tests/support/region_helpers.h"
 
 // Reaches into a region to damage it on purpose, so that each of its
-// self-check's findings is seen at least once.
+// self-check's findings is seen at least once, or to bring its stamps near
+// their end.
 namespace masking {
 struct MaskRegionProbe {
   static MaskPiece& Piece(MaskRegion& region, int index) {
@@ -24,6 +26,7 @@ struct MaskRegionProbe {
   }
   static PieceGrid& Grid(MaskRegion& region) { return region.grid_; }
   static MaskPiece& Sentinel(MaskRegion& region) { return *region.head_; }
+  static std::uint32_t& LastStamp(MaskRegion& region) { return region.lastStamp_; }
 };
 }  // namespace masking
 
@@ -564,6 +567,44 @@ TEST(RegionSelfCheck, ReportsEachKindOfDamage) {
                                                  MaskRegionProbe::Piece(r, 5));
                        }),
             "a piece that should be in the grid is not");
+}
+
+// A region whose stamps near their end numbers its pieces afresh: the lists
+// stay the oracle's step by step, through the grid or not, and the count of
+// pieces made goes on from where it was.
+TEST(Region, StampsNumberedAfreshKeepTheOraclesLists) {
+  constexpr std::uint32_t kLastStamp =
+      std::numeric_limits<decltype(masking::MaskPiece::stamp)>::max();
+  std::mt19937 rng(kLastStamp);
+  std::uniform_int_distribution<std::int32_t> x(-500, 21000);
+  std::uniform_int_distribution<std::int32_t> y(-500, 29700);
+  std::uniform_int_distribution<std::int32_t> size(20, 2000);
+  for (const std::uint32_t gridFrom : {kWalk, kGrid, masking::kGridWhenItPays}) {
+    MaskRegion* region = MaskRegion::Create(21000, 29700, gridFrom);
+    oracle::MaskRegion* expected = oracle::MaskRegion::Create(21000, 29700);
+    ASSERT_TRUE(region != nullptr && expected != nullptr);
+    std::uint64_t made = region->PiecesMade();
+    for (int i = 0; i < 400; ++i) {
+      if (i % 40 == 20) {
+        // Sometimes room for every stamp the next frame may take, mostly not.
+        const std::uint32_t pieces = static_cast<std::uint32_t>(Pieces(*region).size());
+        MaskRegionProbe::LastStamp(*region) =
+            kLastStamp - static_cast<std::uint32_t>(rng() % (5 * pieces + 1));
+      }
+      const Rect f{x(rng), y(rng), size(rng), size(rng)};
+      ASSERT_EQ(region->Exclude(f.x, f.y, f.width, f.height),
+                expected->Exclude(f.x, f.y, f.width, f.height));
+      ASSERT_EQ(Pieces(*region), Pieces(*expected)) << "frame " << i;
+      ASSERT_EQ(RegionFault(*region), "") << "frame " << i;
+      ASSERT_GE(region->PiecesMade(), made) << "frame " << i;
+      made = region->PiecesMade();
+    }
+    region->GrowSlivers(kMinimumRectangleSize);
+    expected->GrowSlivers(kMinimumRectangleSize);
+    EXPECT_EQ(Pieces(*region), Pieces(*expected));
+    MaskRegion::Destroy(region);
+    oracle::MaskRegion::Destroy(expected);
+  }
 }
 
 #ifdef VELUMO_REGION_CHECKS
