@@ -28,7 +28,8 @@
 #   make stress          the signal-and-race stress of the runner's file handling
 #                        (tests/stress/), STRESS_RUNS runs (3000); on ramfs too as root
 #   make native          build build/native only; `make sanitize` likewise
-#   make bench           build/bench: every velumo_*bench* program it builds; with
+#   make bench           build/bench: every velumo_*bench* program it builds, then the
+#                        region's work in instructions (bench/work_exponents.sh); with
 #                        BENCH_BEFORE=REV the region of git revision REV runs beside
 #                        this tree's in the region benchmark
 #   make dist            build/win-dist/velumo-<version>-win32.zip; signed with
@@ -135,12 +136,16 @@ bench-build: need-native need-bench build/bench/CMakeCache.txt
 	else cmake --preset bench -DVELUMO_BENCH_BEFORE= >/dev/null; fi
 	cmake --build --preset bench -j $(JOBS)
 
-# Every benchmark program of the tree, named velumo_*bench*, in turn.
+# Every benchmark program of the tree, named velumo_*bench*, in turn; then
+# the region's work, counted in instructions, on the layouts whose times the
+# region benchmark fits.
 bench: bench-build
 	@programs=$$(find build/bench -path '*/CMakeFiles' -prune -o \
 	  -type f -perm -u+x -name 'velumo_*bench*' -print | sort); \
 	if [ -z "$$programs" ]; then echo "bench: no velumo_*bench* program in build/bench"; exit 1; fi; \
 	for p in $$programs; do echo "--- $$p"; $$p || exit 1; done
+	@echo "--- bench/work_exponents.sh"
+	bench/work_exponents.sh build/bench/bench/velumo_region_bench
 
 clean:
 	rm -rf build $(DEMO_OUT)

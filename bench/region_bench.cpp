@@ -169,6 +169,7 @@ double FittedExponent(const std::vector<double>& pieces, const std::vector<doubl
 
 struct Layout {
   const char* name;
+  const char* key;  // its name on the command line
   std::vector<Frame> (*frames)(int count);
   std::vector<int> counts;
 };
@@ -177,15 +178,20 @@ std::vector<Frame> RuledWith(int count) { return bench::Ruled(count / 2); }
 // Frames of 20 to 200 units, which leave pieces on the page at every count.
 std::vector<Frame> TinyWith(int count) { return bench::RandomFrames(count, 42, 20, 200); }
 
-void PrintExponents() {
-  // Ruled pages make (frames / 2 + 1)^2 pieces: 800 frames already make
-  // 160,801, so that series stops there.
-  const Layout layouts[] = {
-      {"packed", bench::Packed, {100, 300, 1000, 3000, 10000, 20000}},
-      {"staircase", bench::Staircase, {100, 300, 1000, 3000, 10000, 20000}},
-      {"random, 20 to 200 units", TinyWith, {100, 300, 1000, 3000, 10000, 20000}},
-      {"ruled", RuledWith, {20, 50, 100, 200, 400, 800}},
+// The layouts whose growth is fitted, each at six sizes. Ruled pages make
+// (frames / 2 + 1)^2 pieces: 800 frames already make 160,801, so that series
+// stops there.
+std::vector<Layout> Layouts() {
+  return {
+      {"packed", "packed", bench::Packed, {100, 300, 1000, 3000, 10000, 20000}},
+      {"staircase", "staircase", bench::Staircase, {100, 300, 1000, 3000, 10000, 20000}},
+      {"random, 20 to 200 units", "random", TinyWith, {100, 300, 1000, 3000, 10000, 20000}},
+      {"ruled", "ruled", RuledWith, {20, 50, 100, 200, 400, 800}},
   };
+}
+
+void PrintExponents() {
+  const std::vector<Layout> layouts = Layouts();
   std::printf("\n| layout | frames | pieces made | region | fitted exponent (bound 1.2) |\n");
   std::printf("|---|---|---|---|---|\n");
   for (const Layout& layout : layouts) {
@@ -247,11 +253,41 @@ int ProfileOnePage(const char* name, int runs) {
   return 2;
 }
 
+// Lists the layouts, or a layout's sizes, or runs the region's full work
+// once on one of them and prints the pieces it made, for a profiler to count
+// its work (bench/work_exponents.sh).
+int RunLayout(const char* key, const char* frames) {
+  if (key == nullptr) {
+    for (const Layout& layout : Layouts()) std::printf("%s\n", layout.key);
+    return 0;
+  }
+  for (const Layout& layout : Layouts()) {
+    if (std::string(layout.key) != key) continue;
+    if (frames == nullptr) {
+      for (const int count : layout.counts) std::printf("%d\n", count);
+      return 0;
+    }
+    const std::vector<Frame> page = layout.frames(std::atoi(frames));
+    sink = sink + bench::current::FullWork(page);
+    std::printf("%lld\n", static_cast<long long>(bench::current::Carve(page).made));
+    return 0;
+  }
+  std::fprintf(stderr, "no layout \"%s\"; the layouts are:", key);
+  for (const Layout& layout : Layouts()) std::fprintf(stderr, " %s", layout.key);
+  std::fprintf(stderr, "\n");
+  return 2;
+}
+
 }  // namespace
 
 // velumo_region_bench: the whole comparison. velumo_region_bench PAGE [RUNS]:
 // the region's full work on that page alone, RUNS times (1), and its time.
+// velumo_region_bench --layout [KEY [FRAMES]]: the layouts, a layout's sizes,
+// or its full work once at that size and the pieces it made.
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--layout") {
+    return RunLayout(argc > 2 ? argv[2] : nullptr, argc > 3 ? argv[3] : nullptr);
+  }
   if (argc > 1) return ProfileOnePage(argv[1], argc > 2 ? std::max(1, std::atoi(argv[2])) : 1);
   std::printf(
       "One page's full region work (create, carve, grow, read, free) against pixman's "

@@ -24,8 +24,8 @@ PACKAGES_pdf := pkgconf libqpdf-dev libpoppler-cpp-dev qpdf poppler-utils ghosts
   fonts-ipafont-gothic
 PACKAGES_native := g++ cmake make libgtest-dev nlohmann-json3-dev libacl1-dev acl python3 \
   $(PACKAGES_pdf)
-# pixman: the region benchmark's yardstick.
-PACKAGES_bench := libbenchmark-dev libpixman-1-dev pkgconf
+# pixman: the region benchmark's yardstick; valgrind counts the region's work.
+PACKAGES_bench := libbenchmark-dev libpixman-1-dev pkgconf valgrind
 PACKAGES_fuzz := clang-14 libclang-rt-14-dev libfuzzer-14-dev pkgconf libqpdf-dev
 PACKAGES_memcheck := valgrind python3
 PACKAGES_lint := clang-14 clang-tidy clang-format cppcheck
