@@ -433,8 +433,9 @@ bool MaskRegion::ExcludeByGrid(const FrameEdges& frame) {
 }
 
 bool MaskRegion::Exclude(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height) {
-  if (failed_) return false;
-  if (!RoomForStamps()) {
+  // A region without stamps enough for this frame (many hundreds of
+  // millions of pieces) refuses it like a shortage of memory.
+  if (failed_ || !RoomForStamps()) {
     failed_ = true;
     return false;
   }
