@@ -64,7 +64,7 @@ struct PartPlace {
 constexpr int kParts = 4;
 
 // The highest stamp a piece can have.
-constexpr std::uint32_t kLastStamp = std::numeric_limits<std::uint32_t>::max();
+constexpr auto kLastStamp = std::numeric_limits<decltype(MaskPiece::stamp)>::max();
 
 bool SameCells(const CellRange& a, const CellRange& b) {
   return a.firstColumn == b.firstColumn && a.lastColumn == b.lastColumn &&
