@@ -35,10 +35,14 @@ void AppendFrame(std::string& out, long x, long y, long width, long height) {
          std::to_string(kUnfilledStyle) + "}}";
 }
 
+// The start of a one-page document, up to its first annotation.
+std::string OnePageOpening(long height) {
+  return R"({"pages":[{"width":21000,"height":)" + std::to_string(height) + R"(,"annotations":[)";
+}
+
 // One page of `frames` keep-frames, each a full-width band of 10 units.
 std::string BandsPage(int frames) {
-  std::string out = R"({"pages":[{"width":21000,"height":)" + std::to_string(frames * 10L) +
-                    R"(,"annotations":[)";
+  std::string out = OnePageOpening(frames * 10L);
   for (int i = 0; i < frames; ++i) {
     if (i > 0) out += ',';
     AppendFrame(out, 0, i * 10L, 21000, 10);
@@ -51,8 +55,7 @@ std::string BandsPage(int frames) {
 std::string GridPage(int columns, int rows) {
   const long width = 21000 / columns;
   const long height = 10L * columns;
-  std::string out = R"({"pages":[{"width":21000,"height":)" + std::to_string(rows * height) +
-                    R"(,"annotations":[)";
+  std::string out = OnePageOpening(rows * height);
   for (int j = 0; j < rows; ++j) {
     for (int i = 0; i < columns; ++i) {
       if (i > 0 || j > 0) out += ',';
