@@ -3,7 +3,8 @@
 // full work by each, interleaved round by round, the best round of each (in
 // CPU time of the benchmark's thread, which other work on a busy machine
 // does not add to), and the median of each round's ratios against the bounds
-// the region is held to. Then how the region's time grows with the pieces it
+// the region is held to. A kind of page drawn at random is timed over many
+// pages drawn alike (bench/bench_pages.h). Then how the region's time grows with the pieces it
 // makes on the layouts that have been hardest for it, as fitted exponents,
 // and its memory on the ruled page.
 //
@@ -37,16 +38,25 @@ double ThreadMicroseconds() {
   return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
 }
 
-// Microseconds of CPU time per run, over `runs` runs.
-double TimeRuns(Run run, const std::vector<Frame>& frames, int runs) {
+using Pages = std::vector<std::vector<Frame>>;
+
+// Microseconds of CPU time per run, over `runs` runs, taking the pages in
+// turn from the one numbered `from`.
+double TimeRuns(Run run, const Pages& pages, int runs, std::size_t from = 0) {
   const double start = ThreadMicroseconds();
-  for (int i = 0; i < runs; ++i) sink = sink + run(frames);
+  for (int i = 0; i < runs; ++i) {
+    sink = sink + run(pages[(from + static_cast<std::size_t>(i)) % pages.size()]);
+  }
   return (ThreadMicroseconds() - start) / runs;
 }
 
-int RunsFor(Run run, const std::vector<Frame>& frames, double spanMicroseconds) {
-  const double once = TimeRuns(run, frames, 1);
-  return std::max(1, static_cast<int>(spanMicroseconds / std::max(once, 0.01)));
+// Runs enough to take about `spanMicroseconds`; when that is more runs than
+// there are pages, every page as often.
+int RunsFor(Run run, const Pages& pages, double spanMicroseconds) {
+  const double once = TimeRuns(run, pages, 1);
+  const int runs = std::max(1, static_cast<int>(spanMicroseconds / std::max(once, 0.01)));
+  const auto count = static_cast<int>(pages.size());
+  return runs < count ? runs : (runs + count - 1) / count * count;
 }
 
 // Each run's time in each of `rounds` rounds, the runs taking turns in every
@@ -75,16 +85,20 @@ struct Rounds {
   }
 };
 
-Rounds TimeRounds(const std::vector<Run>& runs, const std::vector<Frame>& frames, int rounds,
+// In each round every program starts at the same page; a round that takes
+// fewer runs than there are pages starts where the one before it stopped.
+Rounds TimeRounds(const std::vector<Run>& runs, const Pages& pages, int rounds,
                   double spanMicroseconds) {
   std::vector<int> counts;
-  for (Run run : runs) counts.push_back(RunsFor(run, frames, spanMicroseconds));
+  for (Run run : runs) counts.push_back(RunsFor(run, pages, spanMicroseconds));
   Rounds timed;
+  std::size_t from = 0;
   for (int round = 0; round < rounds; ++round) {
     std::vector<double> times;
     for (std::size_t i = 0; i < runs.size(); ++i) {
-      times.push_back(TimeRuns(runs[i], frames, counts[i]));
+      times.push_back(TimeRuns(runs[i], pages, counts[i], from));
     }
+    from += static_cast<std::size_t>(counts[0]);
     timed.times.push_back(times);
   }
   return timed;
@@ -108,30 +122,50 @@ std::string Ratio(double ratio, double bound) {
   return text;
 }
 
+// Compares the areas on every page of the kind.
 bool CompareAreas(const bench::Page& page) {
-  const bench::Carved ours = bench::current::Carve(page.frames);
-  const bench::Carved theirs = bench::PixmanCarved(page.frames);
-  if (ours.area == theirs.area) return true;
-  std::printf("AREA DIFFERS on %s: region %lld, pixman %lld\n", page.name.c_str(),
-              static_cast<long long>(ours.area), static_cast<long long>(theirs.area));
-  return false;
+  for (std::size_t i = 0; i < page.pages.size(); ++i) {
+    const bench::Carved ours = bench::current::Carve(page.pages[i]);
+    const bench::Carved theirs = bench::PixmanCarved(page.pages[i]);
+    if (ours.area == theirs.area) continue;
+    std::printf("AREA DIFFERS on %s, page %zu: region %lld, pixman %lld\n", page.name.c_str(),
+                i + 1, static_cast<long long>(ours.area), static_cast<long long>(theirs.area));
+    return false;
+  }
+  return true;
+}
+
+// The pieces left and the pieces made, on average over the pages.
+struct Average {
+  double pieces;
+  double made;
+};
+Average AverageCarved(const Pages& pages) {
+  Average sum{0, 0};
+  for (const std::vector<Frame>& frames : pages) {
+    const bench::Carved carved = bench::current::Carve(frames);
+    sum.pieces += static_cast<double>(carved.pieces);
+    sum.made += static_cast<double>(carved.made);
+  }
+  const auto count = static_cast<double>(pages.size());
+  return Average{sum.pieces / count, sum.made / count};
 }
 
 bool PrintRatioTable() {
   const bool withEarlier = bench::earlier::Available();
   std::printf(
-      "\n| page | frames | pieces | region |%s pixman each | pixman batch | "
+      "\n| page | pages | frames | pieces | region |%s pixman each | pixman batch | "
       "region / each (bound) | region / batch (bound) |%s\n",
       withEarlier ? " earlier region |" : "",
       withEarlier ? " earlier / each | earlier / batch |" : "");
-  std::printf("|---|---|---|---|%s---|---|---|---|%s\n", withEarlier ? "---|" : "",
+  std::printf("|---|---|---|---|---|%s---|---|---|---|%s\n", withEarlier ? "---|" : "",
               withEarlier ? "---|---|" : "");
   bool areasAgree = true;
   for (const bench::Page& page : bench::NamedPages()) {
     areasAgree = CompareAreas(page) && areasAgree;
     std::vector<Run> runs{bench::current::FullWork, bench::PixmanEach, bench::PixmanBatch};
     if (withEarlier) runs.push_back(bench::earlier::FullWork);
-    const Rounds t = TimeRounds(runs, page.frames, kRounds, 5000);
+    const Rounds t = TimeRounds(runs, page.pages, kRounds, 5000);
     enum : std::size_t { kRegion, kEach, kBatch, kEarlier };
     std::string earlier;
     std::string earlierRatios;
@@ -140,13 +174,13 @@ bool PrintRatioTable() {
       earlierRatios = " " + Ratio(t.Ratio(kEarlier, kEach), page.bounds.each) + " | " +
                       Ratio(t.Ratio(kEarlier, kBatch), page.bounds.batch) + " |";
     }
-    std::printf(
-        "| %s | %zu | %lld | %s |%s %s | %s | %s (%.0f) | %s (%.0f) |%s\n", page.name.c_str(),
-        page.frames.size(), static_cast<long long>(bench::current::Carve(page.frames).pieces),
-        Micro(t.Best(kRegion)).c_str(), earlier.c_str(), Micro(t.Best(kEach)).c_str(),
-        Micro(t.Best(kBatch)).c_str(), Ratio(t.Ratio(kRegion, kEach), page.bounds.each).c_str(),
-        page.bounds.each, Ratio(t.Ratio(kRegion, kBatch), page.bounds.batch).c_str(),
-        page.bounds.batch, earlierRatios.c_str());
+    std::printf("| %s | %zu | %zu | %.0f | %s |%s %s | %s | %s (%.0f) | %s (%.0f) |%s\n",
+                page.name.c_str(), page.pages.size(), page.pages.front().size(),
+                AverageCarved(page.pages).pieces, Micro(t.Best(kRegion)).c_str(), earlier.c_str(),
+                Micro(t.Best(kEach)).c_str(), Micro(t.Best(kBatch)).c_str(),
+                Ratio(t.Ratio(kRegion, kEach), page.bounds.each).c_str(), page.bounds.each,
+                Ratio(t.Ratio(kRegion, kBatch), page.bounds.batch).c_str(), page.bounds.batch,
+                earlierRatios.c_str());
     std::fflush(stdout);
   }
   return areasAgree;
@@ -170,21 +204,28 @@ double FittedExponent(const std::vector<double>& pieces, const std::vector<doubl
 struct Layout {
   const char* name;
   const char* key;  // its name on the command line
-  std::vector<Frame> (*frames)(int count);
+  // The pages of `count` frames: one page laid out by rule, or pages drawn
+  // alike.
+  Pages (*pages)(int count);
   std::vector<int> counts;
 };
 
-std::vector<Frame> RuledWith(int count) { return bench::Ruled(count / 2); }
+Pages PackedWith(int count) { return {bench::Packed(count)}; }
+Pages StaircaseWith(int count) { return {bench::Staircase(count)}; }
+Pages RuledWith(int count) { return {bench::Ruled(count / 2)}; }
 // Frames of 20 to 200 units, which leave pieces on the page at every count.
-std::vector<Frame> TinyWith(int count) { return bench::RandomFrames(count, 42, 20, 200); }
+Pages TinyWith(int count) {
+  return bench::Drawn(
+      count, [count](std::uint32_t seed) { return bench::RandomFrames(count, seed, 20, 200); });
+}
 
 // The layouts whose growth is fitted, each at six sizes. Ruled pages make
 // (frames / 2 + 1)^2 pieces: 800 frames already make 160,801, so that series
 // stops there.
 std::vector<Layout> Layouts() {
   return {
-      {"packed", "packed", bench::Packed, {100, 300, 1000, 3000, 10000, 20000}},
-      {"staircase", "staircase", bench::Staircase, {100, 300, 1000, 3000, 10000, 20000}},
+      {"packed", "packed", PackedWith, {100, 300, 1000, 3000, 10000, 20000}},
+      {"staircase", "staircase", StaircaseWith, {100, 300, 1000, 3000, 10000, 20000}},
       {"random, 20 to 200 units", "random", TinyWith, {100, 300, 1000, 3000, 10000, 20000}},
       {"ruled", "ruled", RuledWith, {20, 50, 100, 200, 400, 800}},
   };
@@ -198,9 +239,9 @@ void PrintExponents() {
     std::vector<double> pieces;
     std::vector<double> times;
     for (const int count : layout.counts) {
-      const std::vector<Frame> frames = layout.frames(count);
-      pieces.push_back(static_cast<double>(bench::current::Carve(frames).made));
-      times.push_back(TimeRounds({bench::current::FullWork}, frames, 5, 5000).Best(0));
+      const Pages pages = layout.pages(count);
+      pieces.push_back(AverageCarved(pages).made);
+      times.push_back(TimeRounds({bench::current::FullWork}, pages, 5, 5000).Best(0));
     }
     const double exponent = FittedExponent(pieces, times);
     std::printf("| %s | %d to %d | %.0f to %.0f | %s to %s | %.2f%s |\n", layout.name,
@@ -227,20 +268,21 @@ void PrintMemory() {
   std::printf(" (bytes asked for; malloc adds its own per request)\n");
 }
 
-// Runs this tree's region alone on one named page, `runs` times, for a
-// profiler (valgrind --tool=callgrind counts instructions repeatably on a
-// busy machine), and prints the CPU time of a run: after a run that warms
-// the caches and the allocator, the best of five rounds of runs / 5 runs, so
-// that two builds compare alike however the machine's load varies.
+// Runs this tree's region alone on one named kind of page, `runs` times
+// (taking its pages in turn), for a profiler (valgrind --tool=callgrind counts instructions
+// repeatably on a busy machine), and prints the CPU time of a run: after a run that warms the
+// caches and the allocator, the best of five rounds of runs / 5 runs, so that two builds compare
+// alike however the machine's load varies.
 int ProfileOnePage(const char* name, int runs) {
   constexpr int kProfileRounds = 5;
   for (const bench::Page& page : bench::NamedPages()) {
     if (page.name != name) continue;
-    sink = sink + bench::current::FullWork(page.frames);
+    sink = sink + bench::current::FullWork(page.pages.front());
     const int perRound = std::max(1, runs / kProfileRounds);
     double best = 1e300;
     for (int round = 0; round < kProfileRounds; ++round) {
-      best = std::min(best, TimeRuns(bench::current::FullWork, page.frames, perRound));
+      best = std::min(best, TimeRuns(bench::current::FullWork, page.pages, perRound,
+                                     static_cast<std::size_t>(round * perRound)));
     }
     std::printf("%s: %s a run, best of %d rounds of %d runs\n", name, Micro(best).c_str(),
                 kProfileRounds, perRound);
@@ -254,7 +296,7 @@ int ProfileOnePage(const char* name, int runs) {
 }
 
 // Lists the layouts, or a layout's sizes, or runs the region's full work
-// once on one of them and prints the pieces it made, for a profiler to count
+// once on one of them (its first page) and prints the pieces it made, for a profiler to count
 // its work (bench/work_exponents.sh).
 int RunLayout(const char* key, const char* frames) {
   if (key == nullptr) {
@@ -267,7 +309,7 @@ int RunLayout(const char* key, const char* frames) {
       for (const int count : layout.counts) std::printf("%d\n", count);
       return 0;
     }
-    const std::vector<Frame> page = layout.frames(std::atoi(frames));
+    const std::vector<Frame> page = layout.pages(std::atoi(frames)).front();
     sink = sink + bench::current::FullWork(page);
     std::printf("%lld\n", static_cast<long long>(bench::current::Carve(page).made));
     return 0;
@@ -292,7 +334,8 @@ int main(int argc, char** argv) {
   std::printf(
       "One page's full region work (create, carve, grow, read, free) against pixman's "
       "pixman_region32: CPU time, best of %d interleaved rounds; each ratio is the median of "
-      "the rounds' ratios.\n",
+      "the rounds' ratios. A page drawn at random is timed over as many pages drawn alike (the "
+      "pages column), each run on the next.\n",
       kRounds);
   const bool areasAgree = PrintRatioTable();
   PrintExponents();

@@ -26,11 +26,6 @@ using bench::Frame;
 using bench::kPageHeight;
 using bench::kPageWidth;
 
-// Plausible keep-frames (200 to 4,000 units) for one page.
-std::vector<Frame> RandomFrames(int count, std::uint32_t seed) {
-  return bench::RandomFrames(count, seed, 200, 4000);
-}
-
 std::string GeneratedDocument(int pages, int framesPerPage) {
   nlohmann::json document;
   document["pages"] = nlohmann::json::array();
@@ -44,7 +39,7 @@ std::string GeneratedDocument(int pages, int framesPerPage) {
                              {"height", 900},
                              {"attributes", {{"%FontSize", 10}}}});
     }
-    for (const Frame& f : RandomFrames(framesPerPage, static_cast<std::uint32_t>(p))) {
+    for (const Frame& f : bench::Plausible(framesPerPage, static_cast<std::uint32_t>(p))) {
       annotations.push_back(
           {{"type", 0x803D},
            {"x", f.x},
