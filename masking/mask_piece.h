@@ -45,6 +45,9 @@ struct FrameEdges {
   Wide bottom;
 };
 
+// A test's outcome as 0 or 1, for tests combined without a branch.
+inline std::uint32_t Bit(bool value) { return static_cast<std::uint32_t>(value); }
+
 inline Wide RightOf(const MaskPiece& p) { return Wide{p.x} + p.width; }
 inline Wide BottomOf(const MaskPiece& p) { return Wide{p.y} + p.height; }
 

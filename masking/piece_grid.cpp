@@ -50,8 +50,6 @@ bool Reserve(T*& array, std::uint32_t& capacity, std::uint32_t used, std::uint64
   return true;
 }
 
-std::uint32_t Bit(bool value) { return static_cast<std::uint32_t>(value); }
-
 std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32_t row) {
   return row * grid.columns.spans + column;
 }
