@@ -269,23 +269,26 @@ void PrintMemory() {
 }
 
 // Runs this tree's region alone on one named kind of page, `runs` times
-// (taking its pages in turn), for a profiler (valgrind --tool=callgrind counts instructions
-// repeatably on a busy machine), and prints the CPU time of a run: after a run that warms the
-// caches and the allocator, the best of five rounds of runs / 5 runs, so that two builds compare
-// alike however the machine's load varies.
-int ProfileOnePage(const char* name, int runs) {
+// (taking its pages in turn, or only its first when `firstOnly`), for a
+// profiler (valgrind --tool=callgrind counts instructions repeatably on a
+// busy machine), and prints the CPU time of a run: after a run that warms
+// the caches and the allocator, the best of five rounds of runs / 5 runs, so
+// that two builds compare alike however the machine's load varies.
+int ProfileOnePage(const char* name, int runs, bool firstOnly) {
   constexpr int kProfileRounds = 5;
   for (const bench::Page& page : bench::NamedPages()) {
     if (page.name != name) continue;
-    sink = sink + bench::current::FullWork(page.pages.front());
+    const Pages pages = firstOnly ? Pages{page.pages.front()} : page.pages;
+    sink = sink + bench::current::FullWork(pages.front());
     const int perRound = std::max(1, runs / kProfileRounds);
     double best = 1e300;
     for (int round = 0; round < kProfileRounds; ++round) {
-      best = std::min(best, TimeRuns(bench::current::FullWork, page.pages, perRound,
+      best = std::min(best, TimeRuns(bench::current::FullWork, pages, perRound,
                                      static_cast<std::size_t>(round * perRound)));
     }
-    std::printf("%s: %s a run, best of %d rounds of %d runs\n", name, Micro(best).c_str(),
-                kProfileRounds, perRound);
+    std::printf("%s: %s a run over %zu page%s, best of %d rounds of %d runs\n", name,
+                Micro(best).c_str(), pages.size(), pages.size() == 1 ? "" : "s", kProfileRounds,
+                perRound);
     return 0;
   }
   std::fprintf(stderr, "no page named \"%s\"; the pages are:\n", name);
@@ -322,15 +325,23 @@ int RunLayout(const char* key, const char* frames) {
 
 }  // namespace
 
-// velumo_region_bench: the whole comparison. velumo_region_bench PAGE [RUNS]:
-// the region's full work on that page alone, RUNS times (1), and its time.
+// velumo_region_bench: the whole comparison. velumo_region_bench PAGE [RUNS
+// [--first-page]]: the region's full work on that kind of page alone, RUNS
+// times (1), over its pages or its first page only, and its time.
 // velumo_region_bench --layout [KEY [FRAMES]]: the layouts, a layout's sizes,
 // or its full work once at that size and the pieces it made.
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "--layout") {
     return RunLayout(argc > 2 ? argv[2] : nullptr, argc > 3 ? argv[3] : nullptr);
   }
-  if (argc > 1) return ProfileOnePage(argv[1], argc > 2 ? std::max(1, std::atoi(argv[2])) : 1);
+  if (argc > 1) {
+    const bool firstOnly = argc > 3 && std::string(argv[3]) == "--first-page";
+    if (argc > 3 && !firstOnly) {
+      std::fprintf(stderr, "usage: velumo_region_bench [PAGE [RUNS [--first-page]]]\n");
+      return 2;
+    }
+    return ProfileOnePage(argv[1], argc > 2 ? std::max(1, std::atoi(argv[2])) : 1, firstOnly);
+  }
   std::printf(
       "One page's full region work (create, carve, grow, read, free) against pixman's "
       "pixman_region32: CPU time, best of %d interleaved rounds; each ratio is the median of "
