@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "masking/edge_index.h"
 #include "masking/edge_values.h"
 #include "masking/memory.h"
 #include "masking/piece_grid.h"
@@ -100,6 +101,18 @@ void Grow(std::int32_t& position, std::int32_t& extent, Wide newPosition, Wide n
   extent = Narrow(newExtent);
 }
 
+// Grows a low piece into its neighbour below (or above) it; whether it
+// grew.
+bool GrowInto(MaskPiece& low, const MaskPiece& neighbour, bool below) {
+  const Wide height = low.height;
+  if (below) {
+    Grow(low.y, low.height, low.y, height + neighbour.height);
+  } else {
+    Grow(low.y, low.height, Wide{low.y} - neighbour.height, height + neighbour.height);
+  }
+  return low.height != height;
+}
+
 bool SpansColumns(const MaskPiece& s, const MaskPiece& q) {
   return s.x <= q.x && RightOf(s) >= RightOf(q);
 }
@@ -139,8 +152,11 @@ constexpr std::uint64_t kGridStepsPerCarve = 8;
 constexpr std::uint32_t kRecentPerCarve = 1;
 constexpr std::uint32_t kFewestRecent = 4;
 
-// Growth finds low pieces' neighbours through a grid, built for the purpose
-// if need be, once this many low pieces would each walk the list.
+// Growth finds low pieces' neighbours through an index of the pieces' edges
+// once this many low pieces would each walk the list; in a region of more
+// pieces than the index is for, through a grid, built for the purpose if
+// need be, once kLowPiecesForGrid would.
+constexpr std::uint32_t kLowPiecesForIndex = 16;
 constexpr std::uint32_t kLowPiecesForGrid = 48;
 
 // Regions up to this size are checked after every step of a checked build.
@@ -156,7 +172,7 @@ void PlainRelease(void* block) { std::free(block); }
 }  // namespace
 
 MaskRegion* MaskRegion::Create(std::int32_t pageWidth, std::int32_t pageHeight,
-                               std::uint32_t gridFromPieces) {
+                               std::uint32_t gridFromPieces, std::uint32_t indexUpTo) {
   void* block = AllocateBlock(sizeof(MaskRegion));
   if (block == nullptr) return nullptr;
   MaskRegion* region = new (block) MaskRegion();
@@ -165,6 +181,7 @@ MaskRegion* MaskRegion::Create(std::int32_t pageWidth, std::int32_t pageHeight,
   region->pageWidth_ = pageWidth;
   region->pageHeight_ = pageHeight;
   region->gridFromPieces_ = gridFromPieces;
+  region->indexUpTo_ = indexUpTo;
   // The region's own pieces cannot run out on the first.
   MaskPiece* page = TakePiece(region->pool_);
   *page = MaskPiece{nullptr, nullptr, 0, 0, pageWidth, pageHeight, 0, {}, false};
@@ -521,6 +538,51 @@ const MaskPiece* MaskRegion::NeighbourByGrid(const MaskPiece& low, bool& below) 
   return first;
 }
 
+const MaskPiece* MaskRegion::NeighbourByIndex(const EdgeIndex& index, const MaskPiece& low,
+                                              bool& below) const {
+  // A piece below `low` that spans its columns begins at its bottom edge, and
+  // one above ends at its top edge. Of those, the first in list order is the
+  // one with the largest stamp.
+  const Wide left = low.x;
+  const Wide right = RightOf(low);
+  const MaskPiece* first = nullptr;
+  std::uint32_t firstStamp = 0;
+  bool firstBelow = false;
+  // Without a branch on what the pieces hold, as NeighbourByGrid.
+  const auto search = [&](bool isBelow, Wide edge) {
+    for (std::uint32_t l = FirstListing(index, !isBelow, edge); l != kNoListing;
+         l = index.next[l]) {
+      const MaskPiece* s = index.pieces[l];
+      const Wide at = isBelow ? Wide{s->y} : BottomOf(*s);
+      const bool fits = (Bit(at == edge) & Bit(s->stamp > firstStamp) & Bit(s->x <= left) &
+                         Bit(RightOf(*s) >= right)) != 0;
+      first = fits ? s : first;
+      firstStamp = fits ? s->stamp : firstStamp;
+      firstBelow = fits ? isBelow : firstBelow;
+    }
+  };
+  search(true, BottomOf(low));
+  search(false, low.y);
+  below = firstBelow;
+  return first;
+}
+
+bool MaskRegion::GrowThroughIndex(std::int32_t minimum, std::uint32_t low) {
+  // Each low piece grows at most once, and is then listed again under its
+  // new edge, where a later low piece may find it: the index has room for
+  // one more listing of each.
+  EdgeIndex index{};
+  if (!BuildEdgeIndex(index, head_->next, pieceCount_, low)) return false;
+  for (MaskPiece* q = head_->next; q != nullptr; q = q->next) {
+    if (q->height >= minimum) continue;
+    bool below = false;
+    const MaskPiece* s = NeighbourByIndex(index, *q, below);
+    if (s != nullptr && GrowInto(*q, *s, below)) ListEdge(index, below, *q);
+  }
+  ReleaseEdgeIndex(index);
+  return true;
+}
+
 void MaskRegion::GrowIntoNeighbours(std::int32_t minimum) {
   // Through the grid, a piece no other piece lies against is passed over at
   // once.
@@ -534,14 +596,7 @@ void MaskRegion::GrowIntoNeighbours(std::int32_t minimum) {
     }
     bool below = false;
     const MaskPiece* s = grid_.live ? NeighbourByGrid(*q, below) : NeighbourByWalk(*q, below);
-    if (s == nullptr) continue;
-    const Wide height = q->height;
-    if (below) {
-      Grow(q->y, q->height, q->y, height + s->height);
-    } else {
-      Grow(q->y, q->height, Wide{q->y} - s->height, height + s->height);
-    }
-    if (q->height == height) continue;
+    if (s == nullptr || !GrowInto(*q, *s, below)) continue;
     if (filtered) NoteEdge(edges, below, below ? BottomOf(*q) : Wide{q->y});
     if (!grid_.live) continue;
     // A later low piece may grow into this one: it is listed also in the
@@ -577,12 +632,18 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
   }
   // Low pieces grow into the first piece directly below or above them that
   // spans all of their columns, which is already covered. They are found
-  // through the grid, built for them when many would otherwise walk the list
-  // (or, in a region told when to use its grid, once it holds that many
-  // pieces).
-  const bool gridWanted = gridFromPieces_ == kGridWhenItPays
-                              ? low >= kLowPiecesForGrid && pieceCount_ >= kGridFromPieces
-                              : pieceCount_ >= gridFromPieces_;
+  // through an index of the pieces' edges or through the grid, built for
+  // them when many would otherwise walk the list (or, in a region told when
+  // to use its grid, once it holds that many pieces).
+  const bool told = gridFromPieces_ != kGridWhenItPays;
+  const bool indexWanted = told ? pieceCount_ >= gridFromPieces_ : low >= kLowPiecesForIndex;
+  if (low > 0 && indexWanted && pieceCount_ <= indexUpTo_ && PageHasArea()) {
+    // Without the memory for the index, they go the grid's way.
+    ReleaseGrid(grid_);
+    if (GrowThroughIndex(minimum, low)) low = 0;
+  }
+  const bool gridWanted = told ? pieceCount_ >= gridFromPieces_
+                               : low >= kLowPiecesForGrid && pieceCount_ >= kGridFromPieces;
   if (!grid_.live && gridWanted && low > 0 && PageHasArea()) {
     // Without the memory for it, the low pieces walk the list.
     static_cast<void>(BuildGrid(grid_, pageWidth_, pageHeight_,

@@ -4,6 +4,7 @@
 set(VELUMO_REGION_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/mask_region.cpp
   ${CMAKE_CURRENT_LIST_DIR}/piece_pool.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/edge_index.cpp
   ${CMAKE_CURRENT_LIST_DIR}/edge_values.cpp
   ${CMAKE_CURRENT_LIST_DIR}/piece_grid.cpp
   ${CMAKE_CURRENT_LIST_DIR}/layout_check.cpp

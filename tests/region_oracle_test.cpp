@@ -26,14 +26,21 @@ constexpr std::int32_t kA4Width = 21000;
 constexpr std::int32_t kA4Height = 29700;
 
 // Runs the script on both regions and expects the same outcome and a clean
-// self-check after every step. Returns whether the grid was used.
+// self-check after every step, with growth looking up neighbours through the
+// index of edges and, once more, through the grid. Returns whether the grid
+// was used.
 bool ExpectSameAsOracle(const RegionScript& script, std::uint32_t gridFrom, const char* what,
                         int trial) {
   const RegionOutcome expected = RunOracle(script);
-  const EngineRun run = RunEngine(script, gridFrom);
-  EXPECT_EQ(run.outcome, expected) << what << " " << trial << ", grid from " << gridFrom;
-  EXPECT_EQ(run.fault, "") << what << " " << trial;
-  return run.usedGrid;
+  bool usedGrid = false;
+  for (const std::uint32_t indexUpTo : {masking::kIndexUpTo, 0u}) {
+    const EngineRun run = RunEngine(script, gridFrom, true, indexUpTo);
+    EXPECT_EQ(run.outcome, expected)
+        << what << " " << trial << ", grid from " << gridFrom << ", index up to " << indexUpTo;
+    EXPECT_EQ(run.fault, "") << what << " " << trial << ", index up to " << indexUpTo;
+    usedGrid = run.usedGrid;
+  }
+  return usedGrid;
 }
 
 std::int32_t Between(std::mt19937& rng, std::int64_t low, std::int64_t high) {
@@ -341,12 +348,13 @@ TEST(RegionAgainstOracle, NegativeFramesAndPagesWithoutAreaGiveTheSameLists) {
 // when the region needs a piece that it has no room for: the run must then
 // give exactly what the oracle gives when its allocation for that piece
 // fails, later refusals of the engine answering to later ones of the oracle.
-void ExpectShortagesLikeTheOracle(const RegionScript& script, std::uint32_t gridFrom) {
+void ExpectShortagesLikeTheOracle(const RegionScript& script, std::uint32_t gridFrom,
+                                  std::uint32_t indexUpTo = masking::kIndexUpTo) {
   FailAllocationAfter(0);
   const RegionOutcome clean = RunOracle(script);
   const long oracleRequests = AllocationRequests();
   FailAllocationAfter(0);
-  ASSERT_EQ(RunEngine(script, gridFrom, false).outcome, clean);
+  ASSERT_EQ(RunEngine(script, gridFrom, false, indexUpTo).outcome, clean);
   const long engineRequests = AllocationRequests();
 
   long next = 1;  // the first oracle allocation a refusal may answer to
@@ -354,7 +362,7 @@ void ExpectShortagesLikeTheOracle(const RegionScript& script, std::uint32_t grid
   long refusals = 0;
   for (long failing = 1; failing <= engineRequests; ++failing) {
     FailAllocationAfter(failing);
-    const EngineRun run = RunEngine(script, gridFrom);
+    const EngineRun run = RunEngine(script, gridFrom, true, indexUpTo);
     FailAllocationAfter(0);
     ASSERT_EQ(LiveBlocks(), 0) << "allocation " << failing;
     EXPECT_EQ(run.fault, "") << "allocation " << failing;
@@ -387,6 +395,8 @@ TEST(RegionAgainstOracle, EveryFailingAllocationFallsBackOrRefusesLikeTheOracle)
   SCOPED_TRACE("ruled page");
   ExpectShortagesLikeTheOracle(
       {2100, 2970, RuledFrames(2100, 2970, 6, 5, Ruling::kAlternating), kMinimumRectangleSize}, 0);
+  SCOPED_TRACE("random page, growth through the grid");
+  ExpectShortagesLikeTheOracle(RandomScript(rng, 30), 0, 0);
   SCOPED_TRACE("ruled page, grid built on the way");
   ExpectShortagesLikeTheOracle(
       {21000, 29700, RuledFrames(21000, 29700, 16, 10, Ruling::kVerticalFirst),

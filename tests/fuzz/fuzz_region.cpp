@@ -6,7 +6,8 @@
 //   byte    flags: bit 0 an allocation fails, bit 1 an arbitrary growth
 //           minimum, bit 2 the region walks its list below a chosen number
 //           of pieces, or (255) until its grid pays as in the product
-//           (otherwise it uses its grid from the start)
+//           (otherwise it uses its grid from the start), bit 3 growth looks
+//           up neighbours through the grid rather than an index of edges
 //   int32   page width, int32 page height
 //   byte    (bit 0) which allocation fails, 1-based
 //   int32   (bit 1) the growth minimum; otherwise the one the document pass uses
@@ -163,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   script.minimum = (flags & 2) != 0 ? input.Int32() : kMinimumRectangleSize;
   std::uint32_t gridFrom = (flags & 4) != 0 ? input.Byte() : 0;
   if (gridFrom == 255) gridFrom = masking::kGridWhenItPays;
+  const std::uint32_t indexUpTo = (flags & 8) != 0 ? 0 : masking::kIndexUpTo;
   while (!input.Empty() && script.frames.size() < kMaxFrames) {
     const std::int32_t x = input.Int32();
     const std::int32_t y = input.Int32();
@@ -175,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const RegionOutcome clean = RunOracle(script);
 
   FailAllocationAfter(failAt);
-  MaskRegion* region = MaskRegion::Create(script.width, script.height, gridFrom);
+  MaskRegion* region = MaskRegion::Create(script.width, script.height, gridFrom, indexUpTo);
   if (region == nullptr) {
     FUZZ_CHECK(failAt > 0 && AllocationRequests() == failAt);
     FUZZ_CHECK(LiveBlocks() == 0);

@@ -76,10 +76,13 @@ inline RegionOutcome RunOracle(const RegionScript& script) {
 }
 
 // With `checked`, the self-check runs after every step.
-inline EngineRun RunEngine(const RegionScript& script, std::uint32_t gridFrom,
-                           bool checked = true) {
+// `indexUpTo` is the region's: growth looks up neighbours through the grid
+// in regions of more pieces.
+inline EngineRun RunEngine(const RegionScript& script, std::uint32_t gridFrom, bool checked = true,
+                           std::uint32_t indexUpTo = masking::kIndexUpTo) {
   EngineRun run;
-  masking::MaskRegion* region = masking::MaskRegion::Create(script.width, script.height, gridFrom);
+  masking::MaskRegion* region =
+      masking::MaskRegion::Create(script.width, script.height, gridFrom, indexUpTo);
   if (region == nullptr) return run;
   run.outcome.created = true;
   Carve(*region, script, run.outcome, [&](const masking::MaskRegion& r, std::size_t step) {
