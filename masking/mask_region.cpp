@@ -363,10 +363,13 @@ inline bool MaskRegion::ExcludeByWalk(const FrameEdges& frame) {
   MaskPiece* piece = head_->next;
   std::uint64_t visited = 0;
   std::uint64_t carved = 0;
+  // On a page with area every piece has area, and one wholly inside the
+  // frame is not apart from it.
+  const bool withArea = PageHasArea();
   while (piece != nullptr) {
     MaskPiece* following = piece->next;
     ++visited;
-    if (Touched(*piece, frame)) {
+    if (withArea ? TouchedWithArea(*piece, frame) : Touched(*piece, frame)) {
       if (!Carve(*piece, frame, nullptr)) return false;
       ++carved;
     }

@@ -318,6 +318,11 @@ TEST(RegionAgainstOracle, ExtremeValuesGiveTheSameLists) {
 // Frames of negative size and pages without area break the grid's
 // assumptions; the region then walks its list, which is exact by definition.
 TEST(RegionAgainstOracle, NegativeFramesAndPagesWithoutAreaGiveTheSameLists) {
+  // A piece without area, wholly inside a frame that ends on its left edge
+  // (or starts on its bottom edge): it is apart from the frame, and still
+  // carved away.
+  ExpectSameAsOracle({0, 1000, {{-100, 0, 100, 1000}}, kMinimumRectangleSize}, 0, "edge", 0);
+  ExpectSameAsOracle({1000, 0, {{0, 0, 1000, 0}}, kMinimumRectangleSize}, 0, "edge", 1);
   std::mt19937 rng(404);
   for (int trial = 0; trial < 300; ++trial) {
     RegionScript script{
