@@ -148,9 +148,9 @@ TEST_F(FaultSweep, EveryFailingHostCallEndsThePassByTheRules) {
 }
 
 // A failing allocation of a region's pieces or of a message gives up on the
-// document; one of a region's grid or edge values only makes the region walk
-// its list, and the pass saves exactly the masks it saves with all the memory
-// it wants.
+// document; one of a region's grid, edge values or index of edges only makes
+// the region look up pieces another way, and the pass saves exactly the masks
+// it saves with all the memory it wants.
 TEST_F(FaultSweep, EveryFailingAllocationGivesUpOrChangesNothing) {
   const std::string path = dir_.File("memory.json");
   const std::string bytes = SweepDocumentWithRuledPage().dump(2);
@@ -161,7 +161,7 @@ TEST_F(FaultSweep, EveryFailingAllocationGivesUpOrChangesNothing) {
   ASSERT_TRUE(baseline.messages.empty());
   const std::string masked = testdoc::ReadFile(path);
   const long requests = AllocationRequests();
-  ASSERT_GE(requests, 4 + 3) << "four regions, slabs of pieces, a grid and edge values";
+  ASSERT_GE(requests, 4 + 3) << "four regions, slabs of pieces and an index of edges";
 
   int gaveUp = 0;
   int finished = 0;
@@ -186,7 +186,7 @@ TEST_F(FaultSweep, EveryFailingAllocationGivesUpOrChangesNothing) {
       EXPECT_EQ(testdoc::ReadFile(path), bytes);
     }
   }
-  EXPECT_GT(finished, 0) << "the grid's allocations were among those failed";
+  EXPECT_GT(finished, 0) << "the index's allocation was among those failed";
   EXPECT_GE(gaveUp, 4 + 2) << "so were those of every region and slab of pieces";
   // The README quotes this count.
   std::printf(
