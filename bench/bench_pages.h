@@ -112,9 +112,10 @@ constexpr Bounds kHardBounds{1.0, 10.0};
 // A kind of page, as the pages a benchmark takes in turn. A page drawn at
 // random comes as many pages drawn alike, from consecutive seeds: run after
 // run on one such page, the processor learns the outcome of every branch the
-// page takes, which no user's page gives it (100 small frames took 2.4 times
-// as long once each of the pages differed, pixman's batch path 1.9 times,
-// its subtract-each path the same). A page laid out by rule is one page.
+// page takes, which no user's page gives it (100 small frames took 2.4 to
+// 2.6 times as long once each of the pages differed, pixman's batch path
+// 1.8 to 2 times, its subtract-each path the same). A page laid out by
+// rule is one page.
 struct Page {
   std::string name;
   std::vector<std::vector<Frame>> pages;
