@@ -27,7 +27,6 @@ bool BuildEdgeIndex(EdgeIndex& index, MaskPiece* first, std::uint32_t count, std
   index.pieces = static_cast<MaskPiece**>(block);
   index.next = reinterpret_cast<std::uint32_t*>(index.pieces + listings);
   index.heads = index.next + listings;
-  index.capacity = static_cast<std::uint32_t>(listings);
   index.shift = 64 - bits;
   for (std::uint64_t b = 0; b < buckets; ++b) index.heads[b] = kNoListing;
   std::uint32_t listed = 0;

@@ -20,9 +20,8 @@ struct EdgeIndex {
   std::uint32_t* heads;  // the first listing of each bucket's chain
   MaskPiece** pieces;    // each listing's piece
   std::uint32_t* next;   // each listing's successor in its chain
-  std::uint32_t used;
-  std::uint32_t capacity;
-  std::uint32_t shift;  // 64 less the bits of a bucket's number
+  std::uint32_t used;    // listings made, at most as many as room was made for
+  std::uint32_t shift;   // 64 less the bits of a bucket's number
 };
 
 constexpr std::uint32_t kNoListing = 0xFFFFFFFFu;

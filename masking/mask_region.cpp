@@ -26,8 +26,7 @@ bool FitsIn32(Wide value) {
 std::int32_t Narrow(Wide value) { return static_cast<std::int32_t>(value); }
 
 bool WhollyInside(const MaskPiece& p, const FrameEdges& f) {
-  return (Bit(f.top <= p.y) & Bit(BottomOf(p) <= f.bottom) & Bit(f.left <= p.x) &
-          Bit(RightOf(p) <= f.right)) != 0;
+  return f.top <= p.y && BottomOf(p) <= f.bottom && f.left <= p.x && RightOf(p) <= f.right;
 }
 
 // A piece that ends exactly on the frame's top or left edge is not apart (it
@@ -42,10 +41,7 @@ bool Apart(const MaskPiece& p, const FrameEdges& f) {
 
 // Whether carving the frame changes the piece: it is wholly inside the frame
 // or not apart from it. A piece of positive size wholly inside is not apart.
-// Both without a branch, as Apart.
-bool Touched(const MaskPiece& p, const FrameEdges& f) {
-  return (Bit(!Apart(p, f)) | Bit(WhollyInside(p, f))) != 0;
-}
+bool Touched(const MaskPiece& p, const FrameEdges& f) { return !Apart(p, f) || WhollyInside(p, f); }
 bool TouchedWithArea(const MaskPiece& p, const FrameEdges& f) { return !Apart(p, f); }
 
 Split SplitOf(const MaskPiece& p, const FrameEdges& f) {
