@@ -116,9 +116,11 @@ constexpr Bounds kHardBounds{1.0, 10.0};
 // 2.6 times as long once each of the pages differed, pixman's batch path
 // 1.8 to 2 times, its subtract-each path the same). A page laid out by
 // rule is one page.
+using Pages = std::vector<std::vector<Frame>>;
+
 struct Page {
   std::string name;
-  std::vector<std::vector<Frame>> pages;
+  Pages pages;
   Bounds bounds;
 };
 
@@ -133,18 +135,18 @@ inline int PagesDrawnFor(int frames) {
 
 // The pages drawn alike by `draw(seed)`, `frames` frames each.
 template <typename Draw>
-std::vector<std::vector<Frame>> Drawn(int frames, Draw draw) {
-  std::vector<std::vector<Frame>> pages;
+Pages Drawn(int frames, Draw draw) {
+  Pages pages;
   for (int i = 0; i < PagesDrawnFor(frames); ++i) {
     pages.push_back(draw(kFirstSeed + static_cast<std::uint32_t>(i)));
   }
   return pages;
 }
 
-inline std::vector<std::vector<Frame>> PlausibleDrawn(int count) {
+inline Pages PlausibleDrawn(int count) {
   return Drawn(count, [count](std::uint32_t seed) { return Plausible(count, seed); });
 }
-inline std::vector<std::vector<Frame>> SmallDrawn(int count) {
+inline Pages SmallDrawn(int count) {
   return Drawn(count, [count](std::uint32_t seed) { return Small(count, seed); });
 }
 

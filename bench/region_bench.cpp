@@ -28,6 +28,7 @@
 namespace {
 
 using bench::Frame;
+using bench::Pages;
 using Run = std::int64_t (*)(const std::vector<Frame>&);
 
 volatile std::int64_t sink = 0;
@@ -37,8 +38,6 @@ double ThreadMicroseconds() {
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
 }
-
-using Pages = std::vector<std::vector<Frame>>;
 
 // Microseconds of CPU time per run, over `runs` runs, taking the pages in
 // turn from the one numbered `from`.
