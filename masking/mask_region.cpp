@@ -171,7 +171,9 @@ MaskRegion* MaskRegion::Create(std::int32_t pageWidth, std::int32_t pageHeight,
                                std::uint32_t gridFromPieces, std::uint32_t indexUpTo) {
   void* block = AllocateBlock(sizeof(MaskRegion));
   if (block == nullptr) return nullptr;
-  MaskRegion* region = new (block) MaskRegion();
+  // Default-initialised, not value-initialised: the region's own pieces
+  // stay as they come (see kOwnPieces).
+  MaskRegion* region = new (block) MaskRegion;
   region->head_ = &region->sentinel_;
   region->pool_ = PoolWith(region->ownPieces_, kOwnPieces);
   region->pageWidth_ = pageWidth;
@@ -570,10 +572,13 @@ bool MaskRegion::GrowThroughIndex(std::int32_t minimum, std::uint32_t low) {
   // Each low piece grows at most once, and is then listed again under its
   // new edge, where a later low piece may find it: the index has room for
   // one more listing of each.
+  // The walk ends at the last low piece.
   EdgeIndex index{};
   if (!BuildEdgeIndex(index, head_->next, pieceCount_, low)) return false;
-  for (MaskPiece* q = head_->next; q != nullptr; q = q->next) {
+  std::uint32_t toGrow = low;
+  for (MaskPiece* q = head_->next; q != nullptr && toGrow > 0; q = q->next) {
     if (q->height >= minimum) continue;
+    --toGrow;
     bool below = false;
     const MaskPiece* s = NeighbourByIndex(index, *q, below);
     if (s != nullptr && GrowInto(*q, *s, below)) ListEdge(index, below, *q);
@@ -582,13 +587,16 @@ bool MaskRegion::GrowThroughIndex(std::int32_t minimum, std::uint32_t low) {
   return true;
 }
 
-void MaskRegion::GrowIntoNeighbours(std::int32_t minimum) {
+void MaskRegion::GrowIntoNeighbours(std::int32_t minimum, std::uint32_t low) {
   // Through the grid, a piece no other piece lies against is passed over at
   // once.
   EdgeValues edges{};
   const bool filtered = grid_.live && NoteEdgeValues(edges, head_->next, pieceCount_);
-  for (MaskPiece* q = head_->next; q != nullptr; q = q->next) {
+  // The walk ends at the last low piece: growth changes no other piece's
+  // height.
+  for (MaskPiece* q = head_->next; q != nullptr && low > 0; q = q->next) {
     if (q->height >= minimum) continue;
+    --low;
     if (filtered && grid_.live && !EdgeTaken(edges, false, BottomOf(*q)) &&
         !EdgeTaken(edges, true, q->y)) {
       continue;
@@ -620,7 +628,11 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
   // Low pieces at the top or bottom page edge grow off the page. Their cells
   // stay the same: what they gain lies beyond the page.
   std::uint32_t low = 0;
+  // Narrow pieces at the left or right page edge, which grow off the page
+  // at the end: growth into neighbours changes no piece's columns.
+  std::uint32_t narrowAtSide = 0;
   for (MaskPiece* p = head_->next; p != nullptr; p = p->next) {
+    narrowAtSide += Bit(p->width < minimum) & (Bit(p->x == 0) | Bit(RightOf(*p) == pageWidth_));
     if (p->height >= minimum) continue;
     if (p->y == 0) {
       Grow(p->y, p->height, -grow, p->height + grow);
@@ -656,16 +668,19 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
     }
     if (grid_.broken) ReleaseGrid(grid_);
   }
-  if (low > 0) GrowIntoNeighbours(minimum);
+  if (low > 0) GrowIntoNeighbours(minimum, low);
   // The grid no longer lists the grown pieces in every cell they cover.
   ReleaseGrid(grid_);
-  // Narrow pieces at the left or right page edge grow off the page.
-  for (MaskPiece* p = head_->next; p != nullptr; p = p->next) {
+  // Narrow pieces at the left or right page edge grow off the page; most
+  // pages have none, and the walk ends at the last.
+  for (MaskPiece* p = head_->next; p != nullptr && narrowAtSide > 0; p = p->next) {
     if (p->width >= minimum) continue;
     if (p->x == 0) {
       Grow(p->x, p->width, -grow, p->width + grow);
+      --narrowAtSide;
     } else if (RightOf(*p) == pageWidth_) {
       Grow(p->x, p->width, p->x, p->width + grow);
+      --narrowAtSide;
     }
   }
   AuditStep(std::uint64_t{pieceCount_} + kAuditEveryStepUpTo);

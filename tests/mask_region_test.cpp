@@ -362,8 +362,8 @@ TEST(Region, ShortageDuringASplitFailsTheRegionForGood) {
   // Frames in a row across a band: each splits the band's remainder, so that
   // the pieces outgrow the region's own and take slabs of memory.
   const auto carve = [](MaskRegion& region) {
-    for (std::int32_t i = 0; i < 100; ++i) {
-      if (!region.Exclude(10 + 9 * i, 100, 5, 10)) return false;
+    for (std::int32_t i = 0; i < 200; ++i) {
+      if (!region.Exclude(10 + 4 * i, 100, 2, 10)) return false;
     }
     return true;
   };
