@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "masking/edge_sort.h"
 #include "masking/memory.h"
 
 namespace masking {
@@ -294,11 +295,12 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   const std::size_t edges = 2 * sampled;
   // The sample holds pointers: the size of a pointer is what is meant.
   const std::size_t pointerSize = sizeof(MaskPiece*);  // NOLINT(bugprone-sizeof-expression)
-  void* scratch = AllocateBlock(edges * 2 * sizeof(Wide) + sampled * pointerSize);
+  void* scratch = AllocateBlock(edges * 3 * sizeof(Wide) + sampled * pointerSize);
   if (scratch == nullptr) return false;
   Wide* xs = static_cast<Wide*>(scratch);
   Wide* ys = xs + edges;
-  auto** sample = reinterpret_cast<MaskPiece**>(ys + edges);
+  Wide* spare = ys + edges;
+  auto** sample = reinterpret_cast<MaskPiece**>(spare + edges);
   std::size_t k = 0;
   std::uint32_t skip = 0;
   for (MaskPiece* p = first; p != nullptr && k < sampled; p = p->next) {
@@ -315,8 +317,8 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
     ++k;
   }
   const auto sorted = static_cast<std::uint32_t>(2 * k);
-  std::sort(xs, xs + sorted);
-  std::sort(ys, ys + sorted);
+  SortEdges(xs, spare, sorted, width);
+  SortEdges(ys, spare, sorted, height);
 
   // About one cell for every few pieces, as many columns against rows as the
   // typical piece is wide against high, so that it covers about one cell.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hostapi/host_api.h"
+#include "masking/edge_sort.h"
 #include "tests/support/coverage_grid.h"
 #include "tests/support/failing_memory.h"
 #include "tests/support/oracle_region.h"
@@ -492,6 +493,27 @@ std::string FaultAfter(std::uint32_t gridFrom, Damage damage) {
   const std::string fault = RegionFault(*region);
   MaskRegion::Destroy(region);
   return fault;
+}
+
+// The grid's cuts come from edges sorted a byte at a time: values needing
+// one to four bytes (an odd count of passes ends in the spare array), with
+// repeats, at the largest value, and none.
+TEST(GridEdges, SortAsAComparisonSortDoes) {
+  std::mt19937 rng(8);
+  const masking::Wide largests[] = {0, 1, 255, 256, 29700, 65536, 1 << 24, kMax};
+  for (const masking::Wide largest : largests) {
+    for (const std::uint32_t count : {0u, 1u, 2u, 97u, 512u}) {
+      std::uniform_int_distribution<masking::Wide> value(0, largest);
+      std::vector<masking::Wide> values(count);
+      for (masking::Wide& v : values) v = count % 2 == 0 ? value(rng) : value(rng) / 7 * 7;
+      if (count > 0) values[count / 2] = largest;
+      std::vector<masking::Wide> expected = values;
+      std::sort(expected.begin(), expected.end());
+      std::vector<masking::Wide> spare(count);
+      masking::SortEdges(values.data(), spare.data(), count, largest);
+      EXPECT_EQ(values, expected) << "largest " << largest << ", count " << count;
+    }
+  }
 }
 
 TEST(RegionSelfCheck, ReportsEachKindOfDamage) {
