@@ -243,6 +243,7 @@ inline bool MaskRegion::Carve(MaskPiece& piece, const FrameEdges& frame, const F
     Remove(piece);
     return true;
   }
+  if (parts == 2 && split.hasTop == split.hasBottom) return SplitAcross(piece, frame, split, at);
   if (parts > 1) return SplitInParts(piece, frame, split, at);
   // The one part left is the piece itself, smaller or (when it only touches
   // the frame) the same: it moves to the front in its own node.
@@ -271,6 +272,77 @@ inline bool MaskRegion::Carve(MaskPiece& piece, const FrameEdges& frame, const F
   if (at == nullptr) return true;
   if (piece.listed && !SameCells(piece.cells, cells)) ShrinkInGrid(grid_, piece, cells);
   piece.cells = cells;
+  return true;
+}
+
+bool MaskRegion::SplitAcross(MaskPiece& piece, const FrameEdges& frame, const Split& split,
+                             const FrameCells* at) {
+  // As SplitInParts does it, for the two parts of a frame across the whole
+  // piece: above and below it, or left and right of it. The first enters the
+  // list first; the larger (the first of equals) keeps the piece's node.
+  MaskPiece* other = TakePiece(pool_);
+  if (other == nullptr) return false;
+  const bool down = split.hasTop;
+  // Without a grid a piece's cells and listing mean nothing, and may be
+  // unset.
+  const CellRange own = at != nullptr ? piece.cells : CellRange{};
+  const bool listed = at != nullptr && piece.listed;
+  CellRange firstCells = own;
+  CellRange secondCells = own;
+  Wide firstExtent = 0;
+  Wide secondExtent = 0;
+  if (down) {
+    firstExtent = frame.top - split.top;
+    secondExtent = split.bottom - frame.bottom;
+    if (at != nullptr) {
+      firstCells.lastRow = at->lastRowAbove;
+      secondCells.firstRow = at->firstRowBelow;
+    }
+  } else {
+    firstExtent = frame.left - split.left;
+    secondExtent = split.right - frame.right;
+    if (at != nullptr) {
+      firstCells.lastColumn = at->lastColumnLeft;
+      secondCells.firstColumn = at->firstColumnRight;
+    }
+  }
+  // Both lie within the piece: their areas fit.
+  const Wide shared = down ? split.right - split.left : split.bottom - split.top;
+  const bool heirFirst = !(secondExtent * shared > firstExtent * shared);
+  MaskPiece* first = heirFirst ? &piece : other;
+  MaskPiece* second = heirFirst ? other : &piece;
+  Unlink(&piece);
+  if (down) {
+    first->x = piece.x;
+    first->width = piece.width;
+    first->y = Narrow(split.top);
+    first->height = Narrow(firstExtent);
+    second->x = piece.x;
+    second->width = piece.width;
+    second->y = Narrow(frame.bottom);
+    second->height = Narrow(secondExtent);
+  } else {
+    first->y = piece.y;
+    first->height = piece.height;
+    first->x = Narrow(split.left);
+    first->width = Narrow(firstExtent);
+    second->y = piece.y;
+    second->height = piece.height;
+    second->x = Narrow(frame.right);
+    second->width = Narrow(secondExtent);
+  }
+  if (at != nullptr) {
+    other->cells = heirFirst ? secondCells : firstCells;
+    other->listed = false;
+  }
+  PushFront(first);
+  PushFront(second);
+  if (at != nullptr) {
+    const CellRange& heirCells = heirFirst ? firstCells : secondCells;
+    piece.cells = own;
+    if (listed && !SameCells(own, heirCells)) ShrinkInGrid(grid_, piece, heirCells);
+    piece.cells = heirCells;
+  }
   return true;
 }
 
