@@ -360,11 +360,17 @@ TEST(Region, ShortageDuringCreationLeavesNothingBehind) {
 // A shortage in the middle of a page leaves the list whole and the region
 // failed: it refuses every further frame and growth, whatever memory there is.
 TEST(Region, ShortageDuringASplitFailsTheRegionForGood) {
-  // Frames in a row across a band: each splits the band's remainder, so that
-  // the pieces outgrow the region's own and take slabs of memory.
+  // Frames in a row across a band, each splitting the band's remainder in
+  // two, then frames down a diagonal, each inside the big piece left below
+  // the one before and splitting it in four: the pieces outgrow the region's
+  // own and take slabs of memory, and a slab runs out within a split of
+  // each kind, after some of its new pieces (three new to one kept).
   const auto carve = [](MaskRegion& region) {
-    for (std::int32_t i = 0; i < 200; ++i) {
+    for (std::int32_t i = 0; i < 100; ++i) {
       if (!region.Exclude(10 + 4 * i, 100, 2, 10)) return false;
+    }
+    for (std::int32_t i = 0; i < 100; ++i) {
+      if (!region.Exclude(10 + 8 * i, 200 + 8 * i, 2, 2)) return false;
     }
     return true;
   };
