@@ -339,7 +339,6 @@ bool MaskRegion::SplitAcross(MaskPiece& piece, const FrameEdges& frame, const Sp
   PushFront(second);
   if (at != nullptr) {
     const CellRange& heirCells = heirFirst ? firstCells : secondCells;
-    piece.cells = own;
     if (listed && !SameCells(own, heirCells)) ShrinkInGrid(grid_, piece, heirCells);
     piece.cells = heirCells;
   }
@@ -643,8 +642,7 @@ const MaskPiece* MaskRegion::NeighbourByIndex(const EdgeIndex& index, const Mask
 bool MaskRegion::GrowThroughIndex(std::int32_t minimum, std::uint32_t low) {
   // Each low piece grows at most once, and is then listed again under its
   // new edge, where a later low piece may find it: the index has room for
-  // one more listing of each.
-  // The walk ends at the last low piece.
+  // one more listing of each. The walk ends at the last low piece.
   EdgeIndex index{};
   if (!BuildEdgeIndex(index, head_->next, pieceCount_, low)) return false;
   std::uint32_t toGrow = low;

@@ -228,8 +228,8 @@ struct MaskRegion {  // NOLINT(cppcoreguidelines-pro-type-member-init)
   PiecePool pool_{};
   MaskPiece sentinel_{};
   // The first pieces live in the region's own block, so that a page of few
-  // pieces (a plausible page of 10 frames peaks near 40) costs one request
-  // for memory. Like a slab's, they are left as they come: the pool hands
+  // pieces (a plausible page of 10 frames holds a few dozen at most) costs
+  // one request for memory. Like a slab's, they are left as they come: the pool hands
   // out pieces with undefined contents, and clearing these cost such a page
   // 5% of its time.
   static constexpr std::uint32_t kOwnPieces = 64;
