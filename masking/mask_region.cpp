@@ -312,24 +312,18 @@ bool MaskRegion::SplitAcross(MaskPiece& piece, const FrameEdges& frame, const Sp
   MaskPiece* first = heirFirst ? &piece : other;
   MaskPiece* second = heirFirst ? other : &piece;
   Unlink(&piece);
+  const auto place = [](MaskPiece& part, Wide x, Wide y, Wide width, Wide height) {
+    part.x = Narrow(x);
+    part.y = Narrow(y);
+    part.width = Narrow(width);
+    part.height = Narrow(height);
+  };
   if (down) {
-    first->x = piece.x;
-    first->width = piece.width;
-    first->y = Narrow(split.top);
-    first->height = Narrow(firstExtent);
-    second->x = piece.x;
-    second->width = piece.width;
-    second->y = Narrow(frame.bottom);
-    second->height = Narrow(secondExtent);
+    place(*first, split.left, split.top, shared, firstExtent);
+    place(*second, split.left, frame.bottom, shared, secondExtent);
   } else {
-    first->y = piece.y;
-    first->height = piece.height;
-    first->x = Narrow(split.left);
-    first->width = Narrow(firstExtent);
-    second->y = piece.y;
-    second->height = piece.height;
-    second->x = Narrow(frame.right);
-    second->width = Narrow(secondExtent);
+    place(*first, split.left, split.top, firstExtent, shared);
+    place(*second, frame.right, split.top, secondExtent, shared);
   }
   if (at != nullptr) {
     other->cells = heirFirst ? secondCells : firstCells;
