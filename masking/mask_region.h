@@ -151,11 +151,9 @@ struct MaskRegion {  // NOLINT(cppcoreguidelines-pro-type-member-init)
   // out, with the piece left as it was.
   bool Carve(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
   // Carve for a piece that falls apart in two parts or more.
-  bool SplitInParts(MaskPiece& piece, const FrameEdges& frame, const Split& split,
-                    const FrameCells* at);
+  bool SplitInParts(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
   // Carve for a piece that a frame across it leaves in two parts.
-  bool SplitAcross(MaskPiece& piece, const FrameEdges& frame, const Split& split,
-                   const FrameCells* at);
+  bool SplitAcross(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
   bool ExcludeByWalk(const FrameEdges& frame);
   // Carves like ExcludeByWalk while there is a grid, given the frame's cells.
   bool ExcludeAlongList(const FrameEdges& frame, const FrameCells& at);

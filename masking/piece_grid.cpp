@@ -434,12 +434,10 @@ void RemoveFromGrid(PieceGrid& grid, MaskPiece& piece) {
   piece.listed = false;
 }
 
-void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells) {
-  if (!grid.broken) {
-    ForCellsOutside(grid.columns.spans, piece.cells, cells,
-                    [&](std::uint32_t cell) { RemoveEntry(grid, cell, piece); });
-  }
-  piece.cells = cells;
+void ShrinkInGrid(PieceGrid& grid, const MaskPiece& piece, const CellRange& was) {
+  if (grid.broken) return;
+  ForCellsOutside(grid.columns.spans, was, piece.cells,
+                  [&](std::uint32_t cell) { RemoveEntry(grid, cell, piece); });
 }
 
 // Whether grid.found, holding `count` pieces, has room for one more, made if

@@ -145,9 +145,9 @@ inline CellRange CellsOf(const PieceGrid& grid, const MaskPiece& piece) {
 void AddToGrid(PieceGrid& grid, MaskPiece& piece);
 // Takes a listed piece out of its cells.
 void RemoveFromGrid(PieceGrid& grid, MaskPiece& piece);
-// Takes a listed piece, shrunk in place to cover `cells` (within its own),
-// out of the cells it no longer covers.
-void ShrinkInGrid(PieceGrid& grid, MaskPiece& piece, const CellRange& cells);
+// Takes a listed piece, shrunk in place from the cells `was` to its cells
+// now (within them), out of the cells it no longer covers.
+void ShrinkInGrid(PieceGrid& grid, const MaskPiece& piece, const CellRange& was);
 // Whether Collect would step over more than `steps` cells and listings, about,
 // in the cells `box`.
 bool LookupCostsMore(const PieceGrid& grid, const CellRange& box, std::uint64_t steps);
