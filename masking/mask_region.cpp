@@ -537,6 +537,8 @@ bool MaskRegion::Exclude(std::int32_t x, std::int32_t y, std::int32_t width, std
   }
   const GridFocus box{std::min(frame.left, frame.right), std::min(frame.top, frame.bottom),
                       std::max(frame.left, frame.right), std::max(frame.top, frame.bottom)};
+  frameSizes_.widths += static_cast<double>(box.right - box.left);
+  frameSizes_.heights += static_cast<double>(box.bottom - box.top);
   if (frames_.left > frames_.right) {
     frames_ = box;
   } else {
@@ -722,8 +724,8 @@ void MaskRegion::GrowSlivers(std::int32_t minimum) {
   if (!grid_.live && gridWanted && low > 0 && PageHasArea()) {
     // Without the memory for it, the low pieces walk the list.
     static_cast<void>(BuildGrid(grid_, pageWidth_, pageHeight_,
-                                GridFocus{0, 0, pageWidth_, pageHeight_}, head_->next,
-                                pieceCount_));
+                                GridFocus{0, 0, pageWidth_, pageHeight_}, FrameSizes{0, 0},
+                                head_->next, pieceCount_));
   } else if (grid_.live && low > 0) {
     // Every piece is looked up through the grid: the recent ones are listed
     // too.
@@ -801,7 +803,12 @@ void MaskRegion::FitGrid() {
     return;
   }
   if (pieceCount_ == 0 || pieceCount_ < gridRetryFrom_) return;
-  if (!BuildGrid(grid_, pageWidth_, pageHeight_, Focus(), head_->next, pieceCount_)) {
+  // The grid holds the edges that suit the frames carved since the last one
+  // was built: a page's frames may change their shape as it goes on (a
+  // ruled page's rules down the page, then across).
+  const FrameSizes frames = frameSizes_;
+  frameSizes_ = FrameSizes{0, 0};
+  if (!BuildGrid(grid_, pageWidth_, pageHeight_, Focus(), frames, head_->next, pieceCount_)) {
     GiveUpGrid();
     return;
   }

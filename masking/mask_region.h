@@ -218,6 +218,7 @@ struct MaskRegion {  // NOLINT(cppcoreguidelines-pro-type-member-init)
   // The box of the frames carved so far, empty (left beyond right) before
   // the first.
   GridFocus frames_{1, 1, 0, 0};
+  FrameSizes frameSizes_{0, 0};
   bool sawEmptyFrame_ = false;     // a frame of zero width or height
   bool sawNegativeFrame_ = false;  // a frame of negative width or height
   bool grown_ = false;             // GrowSlivers has run

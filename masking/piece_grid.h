@@ -15,17 +15,18 @@
 
 namespace masking {
 
-// One listing of a piece in a cell: a link of the cell's chain, with the
-// piece's top and bottom edges when it was listed. Carving only ever shrinks
-// a listed piece, so a lookup passes over a listing whose rows miss what it
+// One listing of a piece in a cell: a link of the cell's chain, with two of
+// the piece's edges when it was listed, its top and bottom or, in a grid
+// that holds those, its left and right. Carving only ever shrinks a listed
+// piece, so a lookup passes over a listing whose held edges miss what it
 // looks for without reading the piece itself. Edges are held in 16 bits: on
-// a page higher than kLargestHeldEdge, listings hold nothing of use, and
-// lookups pass over none.
+// a page longer than kLargestHeldEdge along the held axis, listings hold
+// nothing of use, and lookups pass over none.
 struct GridEntry {
   MaskPiece* piece;
   std::uint32_t next;  // kNoEntry at the end of the chain
-  std::uint16_t top;
-  std::uint16_t bottom;
+  std::uint16_t from;  // the top or left edge
+  std::uint16_t to;    // the bottom or right edge
 };
 
 constexpr std::int32_t kLargestHeldEdge = 0xFFFF;
@@ -68,6 +69,11 @@ struct GridAxis {
 struct PieceGrid {
   bool live;
   bool broken;
+  // Whether listings hold left and right edges rather than top and bottom.
+  // The held edges pass over the listings of a cell that lie beside a frame
+  // along that axis; they pass over few when the frames span many cells
+  // along it, as a tall narrow frame does down the rows.
+  bool holdsColumns;
   std::uint32_t builtFor;  // the region's piece count when the grid was built
   GridAxis columns;
   GridAxis rows;
@@ -95,11 +101,20 @@ struct GridFocus {
   Wide bottom;
 };
 
+// How large a run of frames was: their widths and their heights, each
+// summed (both 0 for none). Only the ratio of the two counts.
+struct FrameSizes {
+  double widths;
+  double heights;
+};
+
 // Lists the `count` pieces from `first` on in a new grid over a page of
-// positive size, with cells fitted to them and fine also over `focus`.
-// Returns false, with the grid released, when memory ran out.
+// positive size, with cells fitted to them and fine also over `focus`, whose
+// listings hold the edges that pass over the most for frames of `frames`'
+// shape. Returns false, with the grid released, when memory ran out.
 bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
-               const GridFocus& focus, MaskPiece* first, std::uint32_t count);
+               const GridFocus& focus, const FrameSizes& frames, MaskPiece* first,
+               std::uint32_t count);
 // Frees the grid's memory; the grid is then neither live nor broken.
 void ReleaseGrid(PieceGrid& grid);
 

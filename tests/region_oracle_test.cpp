@@ -257,13 +257,16 @@ TEST(RegionAgainstOracle, ZeroSizeFramesGiveTheSameLists) {
   }
 }
 
-// The grid holds pieces' top and bottom edges in 16 bits; pages at and past
-// that height, with frames everywhere on them.
-TEST(RegionAgainstOracle, HighPagesGiveTheSameLists) {
+// The grid holds two of the pieces' edges in 16 bits, top and bottom or left
+// and right; pages at and past that height or width, with frames everywhere
+// on them.
+TEST(RegionAgainstOracle, HighAndWidePagesGiveTheSameLists) {
   std::mt19937 rng(65535);
-  const std::int32_t heights[] = {65535, 65536, 65537, 200000};
-  for (int trial = 0; trial < 80; ++trial) {
-    RegionScript script{3000, heights[trial % 4], {}, kMinimumRectangleSize};
+  const std::int32_t lengths[] = {65535, 65536, 65537, 200000};
+  for (int trial = 0; trial < 160; ++trial) {
+    const std::int32_t length = lengths[trial % 4];
+    const bool wide = trial >= 80;
+    RegionScript script{wide ? length : 3000, wide ? 3000 : length, {}, kMinimumRectangleSize};
     for (int i = 0; i < 60; ++i) {
       script.frames.push_back(RandomFrame(rng, script.width, script.height, script.frames));
     }
