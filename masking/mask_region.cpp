@@ -588,9 +588,9 @@ const MaskPiece* MaskRegion::NeighbourByGrid(const MaskPiece& low, bool& below) 
   // the processor learns the branches, and branches look cheaper than they
   // are: the benchmark takes pages drawn alike in turn.)
   const auto search = [&](std::uint32_t row) {
-    for (std::uint32_t e = FirstInCell(grid_, column, row); e != kNoEntry;
-         e = grid_.entries[e].next) {
-      const MaskPiece* s = grid_.entries[e].piece;
+    for (std::uint32_t link = FirstInCell(grid_, column, row); link != kNoEntry;
+         link = EntryAt(grid_, link).next) {
+      const MaskPiece* s = EntryAt(grid_, link).piece;
       const bool isBelow = s->y == bottom;
       const bool fits =
           (Bit(s->stamp > firstStamp) & Bit(s->x <= left) & Bit(RightOf(*s) >= right) &

@@ -40,8 +40,8 @@ bool Reserve(T*& array, std::uint32_t& capacity, std::uint32_t used, std::uint64
   if (wanted < kMinCapacity) wanted = kMinCapacity;
   // T is at times a pointer: the size of that pointer is what is meant.
   const std::size_t size = sizeof(T);  // NOLINT(bugprone-sizeof-expression)
-  // Entries are numbered in 32 bits, kNoEntry excluded.
-  if (wanted >= kNoEntry || !Addressable(wanted, size)) return false;
+  // Entries are linked by their byte offsets in 32 bits, kNoEntry excluded.
+  if (wanted * size >= kNoEntry || !Addressable(wanted, size)) return false;
   void* block = AllocateBlock(static_cast<std::size_t>(wanted) * size);
   if (block == nullptr) return false;
   if (used > 0) std::memcpy(block, array, std::size_t{used} * size);
@@ -86,9 +86,9 @@ GridEntry ListingOf(const PieceGrid& grid, MaskPiece& piece, std::uint32_t next)
 }
 
 void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
-  std::uint32_t entry = grid.freeEntry;
-  if (entry != kNoEntry) {
-    grid.freeEntry = grid.entries[entry].next;
+  std::uint32_t link = grid.freeEntry;
+  if (link != kNoEntry) {
+    grid.freeEntry = EntryAt(grid, link).next;
   } else {
     if (grid.entriesUsed == grid.entryCapacity &&
         !Reserve(grid.entries, grid.entryCapacity, grid.entriesUsed,
@@ -96,24 +96,24 @@ void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
       grid.broken = true;
       return;
     }
-    entry = grid.entriesUsed++;
+    link = LinkOf(grid.entriesUsed++);
   }
-  grid.entries[entry] = ListingOf(grid, piece, grid.cells[cell]);
-  grid.cells[cell] = entry;
+  EntryAt(grid, link) = ListingOf(grid, piece, grid.cells[cell]);
+  grid.cells[cell] = link;
 }
 
 void RemoveEntry(PieceGrid& grid, std::uint32_t cell, const MaskPiece& piece) {
   std::uint32_t* link = &grid.cells[cell];
   ++grid.cellsSeen;
-  while (*link != kNoEntry && grid.entries[*link].piece != &piece) {
-    link = &grid.entries[*link].next;
+  while (*link != kNoEntry && EntryAt(grid, *link).piece != &piece) {
+    link = &EntryAt(grid, *link).next;
     ++grid.entriesSeen;
   }
   if (*link == kNoEntry) return;
-  const std::uint32_t entry = *link;
-  *link = grid.entries[entry].next;
-  grid.entries[entry].next = grid.freeEntry;
-  grid.freeEntry = entry;
+  const std::uint32_t removed = *link;
+  *link = EntryAt(grid, removed).next;
+  EntryAt(grid, removed).next = grid.freeEntry;
+  grid.freeEntry = removed;
 }
 
 // Calls change(cell) for each cell, by its index, of the columns
@@ -414,9 +414,9 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   for (std::uint32_t cell = cellsUsed; cell-- > 0;) {
     const std::uint32_t begin = cell > 0 ? ends[cell - 1] : 0;
     const std::uint32_t finish = ends[cell];
-    for (std::uint32_t e = begin; e < finish; ++e) grid.entries[e].next = e + 1;
+    for (std::uint32_t e = begin; e < finish; ++e) grid.entries[e].next = LinkOf(e + 1);
     if (begin < finish) grid.entries[finish - 1].next = kNoEntry;
-    ends[cell] = begin < finish ? begin : kNoEntry;
+    ends[cell] = begin < finish ? LinkOf(begin) : kNoEntry;
   }
   grid.entriesUsed = end;
   grid.builtListings = end;
@@ -498,10 +498,10 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
   const std::int32_t heldTo = held ? Held(boxTo) : kLargestHeldEdge + 1;
   for (std::uint32_t row = box.firstRow; row <= box.lastRow; ++row) {
     for (std::uint32_t column = box.firstColumn; column <= box.lastColumn; ++column) {
-      for (std::uint32_t entry = FirstInCell(grid, column, row); entry != kNoEntry;
-           entry = grid.entries[entry].next) {
+      for (std::uint32_t link = FirstInCell(grid, column, row); link != kNoEntry;
+           link = EntryAt(grid, link).next) {
         ++entriesSeen;
-        const GridEntry& listing = grid.entries[entry];
+        const GridEntry& listing = EntryAt(grid, link);
         if (listing.from >= heldTo || listing.to <= heldFrom) continue;
         // grid.found grows with what a lookup finds, not with the region;
         // there is always room for one more, written before it is judged.
@@ -540,7 +540,7 @@ const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32
   std::uint64_t entries = 0;
   const std::uint64_t cellCount = std::uint64_t{grid.columns.spans} * grid.rows.spans;
   for (std::uint64_t cell = 0; cell < cellCount; ++cell) {
-    for (std::uint32_t e = grid.cells[cell]; e != kNoEntry; e = grid.entries[e].next) {
+    for (std::uint32_t e = grid.cells[cell]; e != kNoEntry; e = EntryAt(grid, e).next) {
       if (++entries > grid.entriesUsed) return "a grid cell's chain does not end";
     }
   }
@@ -560,8 +560,8 @@ const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32
     const char* fault = nullptr;
     ForCells(grid.columns.spans, range, [&](std::uint32_t cell) {
       int times = 0;
-      for (std::uint32_t e = grid.cells[cell]; e != kNoEntry; e = grid.entries[e].next) {
-        if (grid.entries[e].piece == p) ++times;
+      for (std::uint32_t e = grid.cells[cell]; e != kNoEntry; e = EntryAt(grid, e).next) {
+        if (EntryAt(grid, e).piece == p) ++times;
       }
       if (times != 1) fault = "a piece is not listed exactly once in one of its grid cells";
     });
@@ -571,7 +571,7 @@ const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32
   // wrong.
   if (entries != listings) return "a grid cell lists a piece that does not overlap it";
   std::uint64_t freeEntries = 0;
-  for (std::uint32_t e = grid.freeEntry; e != kNoEntry; e = grid.entries[e].next) {
+  for (std::uint32_t e = grid.freeEntry; e != kNoEntry; e = EntryAt(grid, e).next) {
     if (++freeEntries > grid.entriesUsed) return "the grid's free entries are not chained";
   }
   if (freeEntries + entries != grid.entriesUsed) return "the grid loses entries";

@@ -24,7 +24,7 @@ namespace masking {
 // nothing of use, and lookups pass over none.
 struct GridEntry {
   MaskPiece* piece;
-  std::uint32_t next;  // kNoEntry at the end of the chain
+  std::uint32_t next;  // the link of the next entry, kNoEntry at the end of the chain
   std::uint16_t from;  // the top or left edge
   std::uint16_t to;    // the bottom or right edge
 };
@@ -32,6 +32,12 @@ struct GridEntry {
 constexpr std::int32_t kLargestHeldEdge = 0xFFFF;
 
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
+// Entries are linked by their byte offsets in the grid's array of them, which
+// a step along a chain adds to the array's address as they are: the step
+// waits for one load, not for a load, a multiplication and an addition.
+constexpr std::uint32_t LinkOf(std::uint32_t entry) {
+  return entry * static_cast<std::uint32_t>(sizeof(GridEntry));
+}
 // Columns and rows are numbered in 16 bits.
 constexpr std::uint32_t kMaxSpans = 0xFFFFu;
 
@@ -78,12 +84,12 @@ struct PieceGrid {
   GridAxis columns;
   GridAxis rows;
   void* layout;          // one block: both axes' cuts and buckets, and the cells
-  std::uint32_t* cells;  // the first entry of each cell's chain, row by row
+  std::uint32_t* cells;  // the link of each cell's chain, row by row
   GridEntry* entries;
   std::uint32_t entryCapacity;
   std::uint32_t entriesUsed;  // entries ever handed out, free ones included
-  std::uint32_t freeEntry;
-  MaskPiece** found;  // what the last Collect call found
+  std::uint32_t freeEntry;    // the link of the chain of free entries
+  MaskPiece** found;          // what the last Collect call found
   std::uint32_t foundCapacity;
   // The listings when the grid was built, and the cells and chain entries
   // that lookups have stepped over since: when the chains grow far longer
@@ -176,9 +182,13 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
 // For growth, which may leave the grid inexact: lists the piece also in the
 // cells of `row` under its columns.
 void ListInRow(PieceGrid& grid, MaskPiece& piece, std::uint32_t row);
-// The first entry of a cell's chain.
+// The link of the first entry of a cell's chain.
 inline std::uint32_t FirstInCell(const PieceGrid& grid, std::uint32_t column, std::uint32_t row) {
   return grid.cells[row * grid.columns.spans + column];
+}
+// The entry a link leads to.
+inline GridEntry& EntryAt(const PieceGrid& grid, std::uint32_t link) {
+  return *reinterpret_cast<GridEntry*>(reinterpret_cast<char*>(grid.entries) + link);
 }
 
 // Checks the grid's invariant against the region's `count` pieces from

@@ -552,8 +552,8 @@ TEST(RegionSelfCheck, ReportsEachKindOfDamage) {
                    const MaskPiece& p = MaskRegionProbe::Piece(r, 3);
                    std::uint32_t* link =
                        &grid.cells[p.cells.firstRow * grid.columns.spans + p.cells.firstColumn];
-                   while (grid.entries[*link].piece != &p) link = &grid.entries[*link].next;
-                   *link = grid.entries[*link].next;
+                   while (EntryAt(grid, *link).piece != &p) link = &EntryAt(grid, *link).next;
+                   *link = EntryAt(grid, *link).next;
                  }),
       "a piece is not listed exactly once in one of its grid cells");
   // Listed once more, in a cell it does not cover.
