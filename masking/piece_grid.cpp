@@ -258,8 +258,8 @@ std::uint32_t ColumnsFor(const MaskPiece* const* sample, std::uint32_t count, co
   double ratios[kShapes] = {};
   std::uint32_t shapes = 0;
   const auto crossed = [edges](const Wide* sorted, Wide extent, Wide from, Wide to) {
-    const auto inside = std::lower_bound(sorted, sorted + edges, to) -
-                        std::upper_bound(sorted, sorted + edges, from);
+    const auto inside = static_cast<std::ptrdiff_t>(CountEdgesBelow(sorted, edges, to, false)) -
+                        static_cast<std::ptrdiff_t>(CountEdgesBelow(sorted, edges, from, true));
     return static_cast<double>(std::max<std::ptrdiff_t>(inside, 0)) / edges +
            static_cast<double>(to - from) / static_cast<double>(extent);
   };

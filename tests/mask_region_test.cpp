@@ -501,10 +501,11 @@ std::string FaultAfter(std::uint32_t gridFrom, Damage damage) {
   return fault;
 }
 
-// The grid's cuts come from edges sorted a byte at a time: values needing
-// one to four bytes (an odd count of passes ends in the spare array), with
-// repeats, at the largest value, and none.
-TEST(GridEdges, SortAsAComparisonSortDoes) {
+// The grid's cuts come from edges sorted a byte at a time, and its shape
+// from counts among them: values needing one to four bytes (an odd count of
+// passes ends in the spare array), with repeats, at the largest value, and
+// none; counted at, between and beyond them.
+TEST(GridEdges, SortAndCountAsTheStandardAlgorithmsDo) {
   std::mt19937 rng(8);
   const masking::Wide largests[] = {0, 1, 255, 256, 29700, 65536, 1 << 24, kMax};
   for (const masking::Wide largest : largests) {
@@ -518,6 +519,16 @@ TEST(GridEdges, SortAsAComparisonSortDoes) {
       std::vector<masking::Wide> spare(count);
       masking::SortEdges(values.data(), spare.data(), count, largest);
       EXPECT_EQ(values, expected) << "largest " << largest << ", count " << count;
+      for (const masking::Wide at : {masking::Wide{-1}, masking::Wide{0}, largest / 2, largest,
+                                     largest + 1, count > 0 ? values[count / 3] : 0}) {
+        const auto begin = expected.begin();
+        const auto below = [&](bool orAt) {
+          return static_cast<std::ptrdiff_t>(
+              masking::CountEdgesBelow(values.data(), count, at, orAt));
+        };
+        EXPECT_EQ(below(false), std::lower_bound(begin, expected.end(), at) - begin);
+        EXPECT_EQ(below(true), std::upper_bound(begin, expected.end(), at) - begin);
+      }
     }
   }
 }
