@@ -218,6 +218,8 @@ struct MaskRegion {  // NOLINT(cppcoreguidelines-pro-type-member-init)
   // The box of the frames carved so far, empty (left beyond right) before
   // the first.
   GridFocus frames_{1, 1, 0, 0};
+  // The sizes of the frames carved since the grid was last built: which of
+  // its pieces' edges the next grid's listings hold.
   FrameSizes frameSizes_{0, 0};
   bool sawEmptyFrame_ = false;     // a frame of zero width or height
   bool sawNegativeFrame_ = false;  // a frame of negative width or height

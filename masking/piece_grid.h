@@ -84,7 +84,7 @@ struct PieceGrid {
   GridAxis columns;
   GridAxis rows;
   void* layout;          // one block: both axes' cuts and buckets, and the cells
-  std::uint32_t* cells;  // the link of each cell's chain, row by row
+  std::uint32_t* cells;  // the link of the first entry of each cell's chain, row by row
   GridEntry* entries;
   std::uint32_t entryCapacity;
   std::uint32_t entriesUsed;  // entries ever handed out, free ones included
