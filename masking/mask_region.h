@@ -150,9 +150,11 @@ struct MaskRegion {  // NOLINT(cppcoreguidelines-pro-type-member-init)
   // the grid when given the frame's cells; false when memory for them ran
   // out, with the piece left as it was.
   bool Carve(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
-  // Carve for a piece that falls apart in two parts or more.
+  // Carve for a piece that falls apart in two parts or more. It works out
+  // the split again rather than take Carve's: handed over by reference, the
+  // split lived in memory for every carve, the many of one part too.
   bool SplitInParts(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
-  // Carve for a piece that a frame across it leaves in two parts.
+  // Carve for a piece that a frame across it leaves in two parts; likewise.
   bool SplitAcross(MaskPiece& piece, const FrameEdges& frame, const FrameCells* at);
   bool ExcludeByWalk(const FrameEdges& frame);
   // Carves like ExcludeByWalk while there is a grid, given the frame's cells.
@@ -230,9 +232,9 @@ struct MaskRegion {  // NOLINT(cppcoreguidelines-pro-type-member-init)
   MaskPiece sentinel_{};
   // The first pieces live in the region's own block, so that a page of few
   // pieces (a plausible page of 10 frames holds a few dozen at most) costs
-  // one request for memory. Like a slab's, they are left as they come: the pool hands
-  // out pieces with undefined contents, and clearing these cost such a page
-  // 5% of its time.
+  // one request for memory. Like a slab's, they are left as they come: the
+  // pool hands out pieces with undefined contents, and clearing these cost
+  // such a page 5% of its time.
   static constexpr std::uint32_t kOwnPieces = 64;
   // cppcheck-suppress uninitMemberVarPrivate
   MaskPiece ownPieces_[kOwnPieces];

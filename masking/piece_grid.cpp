@@ -77,12 +77,9 @@ std::int32_t Held(Wide value) {
 // carves none through the grid after growth.)
 GridEntry ListingOf(const PieceGrid& grid, MaskPiece& piece, std::uint32_t next) {
   if (!EdgesHeld(grid)) return GridEntry{&piece, next, 0, 0};
-  if (grid.holdsColumns) {
-    return GridEntry{&piece, next, static_cast<std::uint16_t>(piece.x),
-                     static_cast<std::uint16_t>(RightOf(piece))};
-  }
-  return GridEntry{&piece, next, static_cast<std::uint16_t>(piece.y),
-                   static_cast<std::uint16_t>(BottomOf(piece))};
+  const Wide from = grid.holdsColumns ? Wide{piece.x} : Wide{piece.y};
+  const Wide to = grid.holdsColumns ? RightOf(piece) : BottomOf(piece);
+  return GridEntry{&piece, next, static_cast<std::uint16_t>(from), static_cast<std::uint16_t>(to)};
 }
 
 void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
