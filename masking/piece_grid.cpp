@@ -180,21 +180,26 @@ std::uint32_t PickCuts(const Wide* edges, std::uint32_t n, Wide extent, Wide foc
   const auto byFocus = [&] {
     return f <= focused ? focusFrom + static_cast<Wide>(focusSpan * f / (focused + 1)) : kNone;
   };
+  // The next of each, worked out again only when it is taken: each is a
+  // division, which costs more than the rest of the step.
+  Wide a = byQuantile();
+  Wide b = byStep();
+  Wide c = byFocus();
   std::uint32_t made = 0;
   for (std::uint32_t taken = 0; taken < wanted; ++taken) {
-    const Wide a = byQuantile();
-    const Wide b = byStep();
-    const Wide c = byFocus();
     Wide cut = 0;
     if (a <= b && a <= c) {
       cut = a;
       ++q;
+      a = byQuantile();
     } else if (b <= c) {
       cut = b;
       ++e;
+      b = byStep();
     } else {
       cut = c;
       ++f;
+      c = byFocus();
     }
     if (cut <= 0 || cut >= extent || (made > 0 && cut <= cuts[made - 1])) continue;
     cuts[made++] = cut;
@@ -230,9 +235,12 @@ void FillBuckets(GridAxis& axis, std::uint32_t shift, std::uint16_t* buckets) {
   std::uint32_t b = 0;
   for (std::uint32_t cut = 0; cut < cuts; ++cut) {
     const auto reached = static_cast<std::uint64_t>(axis.cuts[cut] - 1) >> shift;
-    for (; b <= reached && b < count; ++b) buckets[b] = static_cast<std::uint16_t>(cut);
+    const auto end = static_cast<std::uint32_t>(std::min<std::uint64_t>(reached + 1, count));
+    if (b >= end) continue;
+    std::fill(buckets + b, buckets + end, static_cast<std::uint16_t>(cut));
+    b = end;
   }
-  for (; b <= count; ++b) buckets[b] = static_cast<std::uint16_t>(cuts);
+  std::fill(buckets + b, buckets + count + 1, static_cast<std::uint16_t>(cuts));
   axis.bucketShift = shift;
   axis.bucketCuts = buckets;
 }
@@ -403,15 +411,18 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
     end += ends[cell];
     ends[cell] = end - ends[cell];  // for now, where the cell's listings begin
   }
+  // Each listing is linked to the one after it, and the last of each cell's
+  // to none once all are in place.
   for (MaskPiece* p = first; p != nullptr; p = p->next) {
-    ForCells(grid.columns.spans, p->cells,
-             [&](std::uint32_t cell) { grid.entries[ends[cell]++] = ListingOf(grid, *p, 0); });
+    ForCells(grid.columns.spans, p->cells, [&](std::uint32_t cell) {
+      const std::uint32_t at = ends[cell]++;
+      grid.entries[at] = ListingOf(grid, *p, LinkOf(at + 1));
+    });
   }
   // Each cell's listings are [end of the cell before, end of the cell).
   for (std::uint32_t cell = cellsUsed; cell-- > 0;) {
     const std::uint32_t begin = cell > 0 ? ends[cell - 1] : 0;
     const std::uint32_t finish = ends[cell];
-    for (std::uint32_t e = begin; e < finish; ++e) grid.entries[e].next = LinkOf(e + 1);
     if (begin < finish) grid.entries[finish - 1].next = kNoEntry;
     ends[cell] = begin < finish ? LinkOf(begin) : kNoEntry;
   }
