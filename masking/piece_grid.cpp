@@ -51,6 +51,14 @@ bool Reserve(T*& array, std::uint32_t& capacity, std::uint32_t used, std::uint64
   return true;
 }
 
+// Makes room for `needed` entries and their bounds; false when memory ran
+// out.
+bool ReserveEntries(PieceGrid& grid, std::uint64_t needed) {
+  std::uint32_t boundsCapacity = grid.entryCapacity;
+  return Reserve(grid.entries, grid.entryCapacity, grid.entriesUsed, needed) &&
+         Reserve(grid.bounds, boundsCapacity, grid.entriesUsed, grid.entryCapacity);
+}
+
 std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32_t row) {
   return row * grid.columns.spans + column;
 }
@@ -77,9 +85,9 @@ std::int32_t Held(Wide value) {
 // carves none through the grid after growth.)
 GridEntry ListingOf(const PieceGrid& grid, MaskPiece& piece, std::uint32_t next) {
   if (!EdgesHeld(grid)) return GridEntry{&piece, next, 0, 0};
-  const Wide from = grid.holdsColumns ? Wide{piece.x} : Wide{piece.y};
-  const Wide to = grid.holdsColumns ? RightOf(piece) : BottomOf(piece);
-  return GridEntry{&piece, next, static_cast<std::uint16_t>(from), static_cast<std::uint16_t>(to)};
+  const auto from = static_cast<std::uint16_t>(grid.holdsColumns ? Wide{piece.x} : Wide{piece.y});
+  const auto to = static_cast<std::uint16_t>(grid.holdsColumns ? RightOf(piece) : BottomOf(piece));
+  return GridEntry{&piece, next, from, to};
 }
 
 void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
@@ -88,19 +96,23 @@ void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
     grid.freeEntry = EntryAt(grid, link).next;
   } else {
     if (grid.entriesUsed == grid.entryCapacity &&
-        !Reserve(grid.entries, grid.entryCapacity, grid.entriesUsed,
-                 std::uint64_t{grid.entriesUsed} + 1)) {
+        !ReserveEntries(grid, std::uint64_t{grid.entriesUsed} + 1)) {
       grid.broken = true;
       return;
     }
     link = LinkOf(grid.entriesUsed++);
   }
-  EntryAt(grid, link) = ListingOf(grid, piece, grid.cells[cell]);
-  grid.cells[cell] = link;
+  GridCell& at = grid.cells[cell];
+  const GridEntry listing = ListingOf(grid, piece, at.first);
+  const HeldBounds bounds{std::min(listing.from, at.added.from), std::max(listing.to, at.added.to)};
+  at.added = bounds;
+  BoundsAt(grid, link) = bounds;
+  EntryAt(grid, link) = listing;
+  at.first = link;
 }
 
 void RemoveEntry(PieceGrid& grid, std::uint32_t cell, const MaskPiece& piece) {
-  std::uint32_t* link = &grid.cells[cell];
+  std::uint32_t* link = &grid.cells[cell].first;
   ++grid.cellsSeen;
   while (*link != kNoEntry && EntryAt(grid, *link).piece != &piece) {
     link = &EntryAt(grid, *link).next;
@@ -109,6 +121,9 @@ void RemoveEntry(PieceGrid& grid, std::uint32_t cell, const MaskPiece& piece) {
   if (*link == kNoEntry) return;
   const std::uint32_t removed = *link;
   *link = EntryAt(grid, removed).next;
+  GridCell& at = grid.cells[cell];
+  if (removed == at.built) at.built = *link;
+  if (at.first == at.built) at.added = kNoBounds;
   EntryAt(grid, removed).next = grid.freeEntry;
   grid.freeEntry = removed;
 }
@@ -363,7 +378,7 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   const std::uint32_t rowBuckets = BucketsFor(height, rowShift);
   const std::uint64_t cellCount = std::uint64_t{columns} * rows;
   const std::size_t layoutSize = (std::size_t{columns} + rows) * sizeof(Wide) +
-                                 static_cast<std::size_t>(cellCount) * sizeof(std::uint32_t) +
+                                 static_cast<std::size_t>(cellCount) * sizeof(GridCell) +
                                  (std::size_t{columnBuckets} + rowBuckets) * sizeof(std::uint16_t);
   grid.layout = AllocateBlock(layoutSize);
   if (grid.layout == nullptr) {
@@ -381,7 +396,7 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
                                     Clamp(focus.bottom, height), rows, rowCuts),
                        rowCuts, 0, nullptr};
   ReleaseBlock(scratch);
-  grid.cells = reinterpret_cast<std::uint32_t*>(rowCuts + rows);
+  grid.cells = reinterpret_cast<GridCell*>(rowCuts + rows);
   auto* buckets = reinterpret_cast<std::uint16_t*>(grid.cells + cellCount);
   FillBuckets(grid.columns, columnShift, buckets);
   FillBuckets(grid.rows, rowShift, buckets + columnBuckets);
@@ -391,40 +406,42 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   // through neighbouring entries: first each cell's count, then where each
   // cell's listings end, then the listings themselves.
   const std::uint32_t cellsUsed = grid.columns.spans * grid.rows.spans;
-  std::uint32_t* ends = grid.cells;
-  for (std::uint32_t cell = 0; cell < cellsUsed; ++cell) ends[cell] = 0;
+  // Each cell's `first` counts its listings, then marks where they end.
+  GridCell* cells = grid.cells;
+  for (std::uint32_t cell = 0; cell < cellsUsed; ++cell) cells[cell] = GridCell{0, 0, kNoBounds};
   std::uint64_t listings = 0;
   for (MaskPiece* p = first; p != nullptr; p = p->next) {
     p->cells = CellsOf(grid, *p);
     p->listed = true;
-    ForCells(grid.columns.spans, p->cells, [&](std::uint32_t cell) { ++ends[cell]; });
+    ForCells(grid.columns.spans, p->cells, [&](std::uint32_t cell) { ++cells[cell].first; });
     listings += std::uint64_t{p->cells.lastColumn - p->cells.firstColumn + 1u} *
                 (p->cells.lastRow - p->cells.firstRow + 1u);
   }
   // Room for as many again, as the pieces are split.
-  if (!Reserve(grid.entries, grid.entryCapacity, 0, listings + listings / 2 + count)) {
+  if (!ReserveEntries(grid, listings + listings / 2 + count)) {
     ReleaseGrid(grid);
     return false;
   }
   std::uint32_t end = 0;
   for (std::uint32_t cell = 0; cell < cellsUsed; ++cell) {
-    end += ends[cell];
-    ends[cell] = end - ends[cell];  // for now, where the cell's listings begin
+    end += cells[cell].first;
+    cells[cell].first = end - cells[cell].first;  // for now, where the cell's listings begin
   }
   // Each listing is linked to the one after it, and the last of each cell's
   // to none once all are in place.
   for (MaskPiece* p = first; p != nullptr; p = p->next) {
     ForCells(grid.columns.spans, p->cells, [&](std::uint32_t cell) {
-      const std::uint32_t at = ends[cell]++;
+      const std::uint32_t at = cells[cell].first++;
       grid.entries[at] = ListingOf(grid, *p, LinkOf(at + 1));
     });
   }
   // Each cell's listings are [end of the cell before, end of the cell).
   for (std::uint32_t cell = cellsUsed; cell-- > 0;) {
-    const std::uint32_t begin = cell > 0 ? ends[cell - 1] : 0;
-    const std::uint32_t finish = ends[cell];
+    const std::uint32_t begin = cell > 0 ? cells[cell - 1].first : 0;
+    const std::uint32_t finish = cells[cell].first;
     if (begin < finish) grid.entries[finish - 1].next = kNoEntry;
-    ends[cell] = begin < finish ? LinkOf(begin) : kNoEntry;
+    cells[cell].first = begin < finish ? LinkOf(begin) : kNoEntry;
+    cells[cell].built = cells[cell].first;
   }
   grid.entriesUsed = end;
   grid.builtListings = end;
@@ -436,6 +453,7 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
 void ReleaseGrid(PieceGrid& grid) {
   ReleaseBlock(grid.layout);
   ReleaseBlock(grid.entries);
+  ReleaseBlock(grid.bounds);
   ReleaseBlock(grid.found);
   grid = PieceGrid{};
 }
@@ -504,29 +522,43 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
   const Wide boxTo = grid.holdsColumns ? right : bottom;
   const std::int32_t heldFrom = held ? Held(boxFrom) : -1;
   const std::int32_t heldTo = held ? Held(boxTo) : kLargestHeldEdge + 1;
+  // Takes a listing's piece when it overlaps the box, in the first of the
+  // box's cells it lies in; false when memory for it ran out.
+  const auto take = [&](const GridEntry& listing, std::uint32_t column, std::uint32_t row) {
+    ++entriesSeen;
+    if (listing.from >= heldTo || listing.to <= heldFrom) return true;
+    // grid.found grows with what a lookup finds, not with the region; there
+    // is always room for one more, written before it is judged.
+    if (!RoomForOneMore(grid, count)) return false;
+    MaskPiece* piece = listing.piece;
+    // A piece spanning several of the box's cells is taken in the first of
+    // them only.
+    const CellRange& at = piece->cells;
+    if (column != std::max<std::uint32_t>(at.firstColumn, box.firstColumn) ||
+        row != std::max<std::uint32_t>(at.firstRow, box.firstRow)) {
+      return true;
+    }
+    // Whether it overlaps the box, in one branchless sum: which edge keeps a
+    // piece out is hard to predict.
+    grid.found[count] = piece;
+    count += Bit(piece->x < right) & Bit(RightOf(*piece) > left) & Bit(piece->y < bottom) &
+             Bit(BottomOf(*piece) > top);
+    return true;
+  };
   for (std::uint32_t row = box.firstRow; row <= box.lastRow; ++row) {
     for (std::uint32_t column = box.firstColumn; column <= box.lastColumn; ++column) {
-      for (std::uint32_t link = FirstInCell(grid, column, row); link != kNoEntry;
+      const std::uint32_t cell = CellIndex(grid, column, row);
+      const std::uint32_t built = grid.cells[cell].built;
+      // The added listings, until none from one on reaches the box; then
+      // those the build laid out.
+      for (std::uint32_t link = grid.cells[cell].first; link != built;
            link = EntryAt(grid, link).next) {
-        ++entriesSeen;
-        const GridEntry& listing = EntryAt(grid, link);
-        if (listing.from >= heldTo || listing.to <= heldFrom) continue;
-        // grid.found grows with what a lookup finds, not with the region;
-        // there is always room for one more, written before it is judged.
-        if (!RoomForOneMore(grid, count)) return count;
-        MaskPiece* piece = listing.piece;
-        // A piece spanning several of the box's cells is taken in the first
-        // of them only.
-        const CellRange& at = piece->cells;
-        if (column != std::max<std::uint32_t>(at.firstColumn, box.firstColumn) ||
-            row != std::max<std::uint32_t>(at.firstRow, box.firstRow)) {
-          continue;
-        }
-        // Whether it overlaps the box, in one branchless sum: which edge
-        // keeps a piece out is hard to predict.
-        grid.found[count] = piece;
-        count += Bit(piece->x < right) & Bit(RightOf(*piece) > left) & Bit(piece->y < bottom) &
-                 Bit(BottomOf(*piece) > top);
+        const HeldBounds rest = BoundsAt(grid, link);
+        if (rest.from >= heldTo || rest.to <= heldFrom) break;
+        if (!take(EntryAt(grid, link), column, row)) return count;
+      }
+      for (std::uint32_t link = built; link != kNoEntry; link = EntryAt(grid, link).next) {
+        if (!take(EntryAt(grid, link), column, row)) return count;
       }
     }
   }
@@ -548,9 +580,26 @@ const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32
   std::uint64_t entries = 0;
   const std::uint64_t cellCount = std::uint64_t{grid.columns.spans} * grid.rows.spans;
   for (std::uint64_t cell = 0; cell < cellCount; ++cell) {
-    for (std::uint32_t e = grid.cells[cell]; e != kNoEntry; e = EntryAt(grid, e).next) {
+    const std::uint32_t built = grid.cells[cell].built;
+    bool added = true;
+    // Each added listing's bounds hold its own edges and those of the added
+    // listing after it, whose bounds hold the rest; the cell's hold the
+    // first's.
+    const GridCell& at = grid.cells[cell];
+    HeldBounds after = at.added;
+    for (std::uint32_t e = at.first; e != kNoEntry; e = EntryAt(grid, e).next) {
       if (++entries > grid.entriesUsed) return "a grid cell's chain does not end";
+      if (e == built) added = false;
+      if (!added) continue;
+      const GridEntry& listing = EntryAt(grid, e);
+      const HeldBounds own = BoundsAt(grid, e);
+      if (after.from > own.from || after.to < own.to || own.from > listing.from ||
+          own.to < listing.to) {
+        return "a grid listing's bounds leave out a listing after it";
+      }
+      after = own;
     }
+    if (added && built != kNoEntry) return "a grid cell's chain has lost the listings laid out";
   }
   std::uint64_t listings = 0;
   std::uint64_t pieces = 0;
@@ -568,7 +617,7 @@ const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32
     const char* fault = nullptr;
     ForCells(grid.columns.spans, range, [&](std::uint32_t cell) {
       int times = 0;
-      for (std::uint32_t e = grid.cells[cell]; e != kNoEntry; e = EntryAt(grid, e).next) {
+      for (std::uint32_t e = grid.cells[cell].first; e != kNoEntry; e = EntryAt(grid, e).next) {
         if (EntryAt(grid, e).piece == p) ++times;
       }
       if (times != 1) fault = "a piece is not listed exactly once in one of its grid cells";

@@ -31,6 +31,28 @@ struct GridEntry {
 
 constexpr std::int32_t kLargestHeldEdge = 0xFFFF;
 
+// The least `from` and the greatest `to` of some listings, or none: from
+// beyond to.
+struct HeldBounds {
+  std::uint16_t from;
+  std::uint16_t to;
+};
+constexpr HeldBounds kNoBounds{0xFFFF, 0};
+
+// A cell's chain holds first the listings added since the grid was built,
+// newest first, and then those the build laid out. The bounds of an added
+// listing hold its own edges and those of the added listings after it, as
+// they were when it was added (a listing taken out later only leaves them
+// wider than need be), and the cell's bounds those of all its added
+// listings. Frames that go on across the page the way they went, as a
+// document's do, are beyond the pieces listed while the frames before them
+// were carved: a lookup passes over all of those at once.
+struct GridCell {
+  std::uint32_t first;  // the link of the chain's first entry
+  std::uint32_t built;  // the link of the first listing laid out, kNoEntry when none is left
+  HeldBounds added;     // kNoBounds while none is added
+};
+
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
 // Entries are linked by their byte offsets in the grid's array of them, which
 // a step along a chain adds to the array's address as they are: the step
@@ -83,9 +105,10 @@ struct PieceGrid {
   std::uint32_t builtFor;  // the region's piece count when the grid was built
   GridAxis columns;
   GridAxis rows;
-  void* layout;          // one block: both axes' cuts and buckets, and the cells
-  std::uint32_t* cells;  // the link of the first entry of each cell's chain, row by row
+  void* layout;     // one block: both axes' cuts and buckets, and the cells
+  GridCell* cells;  // row by row
   GridEntry* entries;
+  HeldBounds* bounds;  // of each entry, by its number, while it is an added listing
   std::uint32_t entryCapacity;
   std::uint32_t entriesUsed;  // entries ever handed out, free ones included
   std::uint32_t freeEntry;    // the link of the chain of free entries
@@ -184,11 +207,17 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
 void ListInRow(PieceGrid& grid, MaskPiece& piece, std::uint32_t row);
 // The link of the first entry of a cell's chain.
 inline std::uint32_t FirstInCell(const PieceGrid& grid, std::uint32_t column, std::uint32_t row) {
-  return grid.cells[row * grid.columns.spans + column];
+  return grid.cells[row * grid.columns.spans + column].first;
 }
 // The entry a link leads to.
 inline GridEntry& EntryAt(const PieceGrid& grid, std::uint32_t link) {
   return *reinterpret_cast<GridEntry*>(reinterpret_cast<char*>(grid.entries) + link);
+}
+// The bounds of the added listing a link leads to. Apart from the entries,
+// which the growth of thin pieces steps through by the hundred thousand:
+// larger entries made that slower.
+inline HeldBounds& BoundsAt(const PieceGrid& grid, std::uint32_t link) {
+  return grid.bounds[link / sizeof(GridEntry)];
 }
 
 // Checks the grid's invariant against the region's `count` pieces from

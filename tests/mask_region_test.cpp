@@ -555,18 +555,38 @@ TEST(RegionSelfCheck, ReportsEachKindOfDamage) {
                          p.height = q.height;
                        }),
             "two pieces overlap");
-  // Taken out of the chain of its first cell.
+  // Taken out of the chain of its first cell, with the cell kept in step
+  // (`keepCell`), or not.
+  const auto unlist = [](bool keepCell) {
+    return [keepCell](MaskRegion& r) {
+      masking::PieceGrid& grid = MaskRegionProbe::Grid(r);
+      const MaskPiece& p = MaskRegionProbe::Piece(r, 3);
+      masking::GridCell& cell =
+          grid.cells[p.cells.firstRow * grid.columns.spans + p.cells.firstColumn];
+      std::uint32_t* link = &cell.first;
+      while (EntryAt(grid, *link).piece != &p) link = &EntryAt(grid, *link).next;
+      const std::uint32_t removed = *link;
+      *link = EntryAt(grid, removed).next;
+      if (keepCell && cell.built == removed) cell.built = *link;
+      if (!keepCell) cell.built = removed;
+    };
+  };
+  EXPECT_EQ(FaultAfter(kGridAtTheEnd, unlist(true)),
+            "a piece is not listed exactly once in one of its grid cells");
+  EXPECT_EQ(FaultAfter(kGridAtTheEnd, unlist(false)),
+            "a grid cell's chain has lost the listings laid out");
+  // Listed afresh, in a cell whose bounds then leave its listing out.
   EXPECT_EQ(
       FaultAfter(kGridAtTheEnd,
                  [](MaskRegion& r) {
                    masking::PieceGrid& grid = MaskRegionProbe::Grid(r);
-                   const MaskPiece& p = MaskRegionProbe::Piece(r, 3);
-                   std::uint32_t* link =
-                       &grid.cells[p.cells.firstRow * grid.columns.spans + p.cells.firstColumn];
-                   while (EntryAt(grid, *link).piece != &p) link = &EntryAt(grid, *link).next;
-                   *link = EntryAt(grid, *link).next;
+                   MaskPiece& p = MaskRegionProbe::Piece(r, 3);
+                   masking::RemoveFromGrid(grid, p);
+                   masking::AddToGrid(grid, p);
+                   grid.cells[p.cells.firstRow * grid.columns.spans + p.cells.firstColumn].added =
+                       masking::kNoBounds;
                  }),
-      "a piece is not listed exactly once in one of its grid cells");
+      "a grid listing's bounds leave out a listing after it");
   // Listed once more, in a cell it does not cover.
   EXPECT_EQ(FaultAfter(kGridAtTheEnd,
                        [](MaskRegion& r) {
