@@ -84,8 +84,9 @@ struct Split {
 struct MaskRegion {  // NOLINT(cppcoreguidelines-pro-type-member-init)
   // A region holding one piece for the whole page, or null when memory ran
   // out. It uses a grid when that pays, or (for tests) once it holds
-  // `gridFromPieces` pieces; growth uses an index of the pieces' edges in a
-  // region of up to `indexUpTo` pieces.
+  // `gridFromPieces` pieces, and then every grid's added listings keep their
+  // bounds; growth uses an index of the pieces' edges in a region of up to
+  // `indexUpTo` pieces.
   [[nodiscard]] static MaskRegion* Create(std::int32_t pageWidth, std::int32_t pageHeight,
                                           std::uint32_t gridFromPieces = kGridWhenItPays,
                                           std::uint32_t indexUpTo = kIndexUpTo);

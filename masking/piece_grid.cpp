@@ -56,7 +56,8 @@ bool Reserve(T*& array, std::uint32_t& capacity, std::uint32_t used, std::uint64
 bool ReserveEntries(PieceGrid& grid, std::uint64_t needed) {
   std::uint32_t boundsCapacity = grid.entryCapacity;
   return Reserve(grid.entries, grid.entryCapacity, grid.entriesUsed, needed) &&
-         Reserve(grid.bounds, boundsCapacity, grid.entriesUsed, grid.entryCapacity);
+         (!grid.keepsBounds ||
+          Reserve(grid.bounds, boundsCapacity, grid.entriesUsed, grid.entryCapacity));
 }
 
 std::uint32_t CellIndex(const PieceGrid& grid, std::uint32_t column, std::uint32_t row) {
@@ -90,7 +91,8 @@ GridEntry ListingOf(const PieceGrid& grid, MaskPiece& piece, std::uint32_t next)
   return GridEntry{&piece, next, from, to};
 }
 
-void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
+// Lists a piece in a cell, given its listing (whose link is set here).
+void AddEntry(PieceGrid& grid, std::uint32_t cell, GridEntry listing) {
   std::uint32_t link = grid.freeEntry;
   if (link != kNoEntry) {
     grid.freeEntry = EntryAt(grid, link).next;
@@ -103,10 +105,13 @@ void AddEntry(PieceGrid& grid, std::uint32_t cell, MaskPiece& piece) {
     link = LinkOf(grid.entriesUsed++);
   }
   GridCell& at = grid.cells[cell];
-  const GridEntry listing = ListingOf(grid, piece, at.first);
-  const HeldBounds bounds{std::min(listing.from, at.added.from), std::max(listing.to, at.added.to)};
-  at.added = bounds;
-  BoundsAt(grid, link) = bounds;
+  listing.next = at.first;
+  if (grid.keepsBounds) {
+    const HeldBounds bounds{std::min(listing.from, at.added.from),
+                            std::max(listing.to, at.added.to)};
+    at.added = bounds;
+    BoundsAt(grid, link) = bounds;
+  }
   EntryAt(grid, link) = listing;
   at.first = link;
 }
@@ -323,10 +328,11 @@ CellRange CellsOfBox(const PieceGrid& grid, Wide left, Wide top, Wide right, Wid
 }
 
 bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
-               const GridFocus& focus, const FrameSizes& frames, MaskPiece* first,
+               const GridFocus& focus, const FrameSizes& frames, bool keepBounds, MaskPiece* first,
                std::uint32_t count) {
   grid = PieceGrid{};
   grid.freeEntry = kNoEntry;
+  grid.keepsBounds = keepBounds;
   const Wide width = pageWidth;
   const Wide height = pageHeight;
 
@@ -430,9 +436,11 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   // Each listing is linked to the one after it, and the last of each cell's
   // to none once all are in place.
   for (MaskPiece* p = first; p != nullptr; p = p->next) {
+    GridEntry listing = ListingOf(grid, *p, kNoEntry);
     ForCells(grid.columns.spans, p->cells, [&](std::uint32_t cell) {
       const std::uint32_t at = cells[cell].first++;
-      grid.entries[at] = ListingOf(grid, *p, LinkOf(at + 1));
+      listing.next = LinkOf(at + 1);
+      grid.entries[at] = listing;
     });
   }
   // Each cell's listings are [end of the cell before, end of the cell).
@@ -471,8 +479,9 @@ bool GridWorn(const PieceGrid& grid, std::uint32_t pieceCount) {
 void AddToGrid(PieceGrid& grid, MaskPiece& piece) {
   piece.listed = true;
   if (grid.broken) return;
+  const GridEntry listing = ListingOf(grid, piece, kNoEntry);
   ForCells(grid.columns.spans, piece.cells, [&](std::uint32_t cell) {
-    if (!grid.broken) AddEntry(grid, cell, piece);
+    if (!grid.broken) AddEntry(grid, cell, listing);
   });
 }
 
@@ -490,13 +499,18 @@ void ShrinkInGrid(PieceGrid& grid, const MaskPiece& piece, const CellRange& was)
                   [&](std::uint32_t cell) { RemoveEntry(grid, cell, piece); });
 }
 
-// Whether grid.found, holding `count` pieces, has room for one more, made if
-// need be; without the memory for it the grid is broken.
-bool RoomForOneMore(PieceGrid& grid, std::uint32_t count) {
-  if (count < grid.foundCapacity) return true;
+// Makes room in grid.found, full with `count` pieces, for one more; without
+// the memory for it the grid is broken.
+bool MakeRoomForOneMore(PieceGrid& grid, std::uint32_t count) {
   if (Reserve(grid.found, grid.foundCapacity, count, std::uint64_t{count} + 1)) return true;
   grid.broken = true;
   return false;
+}
+
+// Whether grid.found, holding `count` pieces, has room for one more, made if
+// need be.
+inline bool RoomForOneMore(PieceGrid& grid, std::uint32_t count) {
+  return count < grid.foundCapacity || MakeRoomForOneMore(grid, count);
 }
 
 bool LookupCostsMore(const PieceGrid& grid, const CellRange& box, std::uint64_t steps) {
@@ -522,11 +536,14 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
   const Wide boxTo = grid.holdsColumns ? right : bottom;
   const std::int32_t heldFrom = held ? Held(boxFrom) : -1;
   const std::int32_t heldTo = held ? Held(boxTo) : kLargestHeldEdge + 1;
-  // Takes a listing's piece when it overlaps the box, in the first of the
-  // box's cells it lies in; false when memory for it ran out.
+  // Whether held edges (or bounds) miss the box.
+  const auto misses = [&](std::uint16_t from, std::uint16_t to) {
+    return from >= heldTo || to <= heldFrom;
+  };
+  // Takes the piece of a listing that does not miss the box when it overlaps
+  // the box, in the first of the box's cells it lies in; false when memory
+  // for it ran out.
   const auto take = [&](const GridEntry& listing, std::uint32_t column, std::uint32_t row) {
-    ++entriesSeen;
-    if (listing.from >= heldTo || listing.to <= heldFrom) return true;
     // grid.found grows with what a lookup finds, not with the region; there
     // is always room for one more, written before it is judged.
     if (!RoomForOneMore(grid, count)) return false;
@@ -546,19 +563,28 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
     return true;
   };
   for (std::uint32_t row = box.firstRow; row <= box.lastRow; ++row) {
+    const GridCell* cells = &grid.cells[CellIndex(grid, 0, row)];
     for (std::uint32_t column = box.firstColumn; column <= box.lastColumn; ++column) {
-      const std::uint32_t cell = CellIndex(grid, column, row);
-      const std::uint32_t built = grid.cells[cell].built;
+      const std::uint32_t built = grid.keepsBounds ? cells[column].built : cells[column].first;
+      std::uint32_t link = cells[column].first;
       // The added listings, until none from one on reaches the box; then
-      // those the build laid out.
-      for (std::uint32_t link = grid.cells[cell].first; link != built;
-           link = EntryAt(grid, link).next) {
-        const HeldBounds rest = BoundsAt(grid, link);
-        if (rest.from >= heldTo || rest.to <= heldFrom) break;
-        if (!take(EntryAt(grid, link), column, row)) return count;
+      // those the build laid out. A listing's bounds hold its own edges, so
+      // only one that misses the box can end the added ones.
+      while (link != built) {
+        const GridEntry& listing = EntryAt(grid, link);
+        ++entriesSeen;
+        if (!misses(listing.from, listing.to)) {
+          if (!take(listing, column, row)) return count;
+        } else if (misses(BoundsAt(grid, link).from, BoundsAt(grid, link).to)) {
+          link = built;
+          break;
+        }
+        link = listing.next;
       }
-      for (std::uint32_t link = built; link != kNoEntry; link = EntryAt(grid, link).next) {
-        if (!take(EntryAt(grid, link), column, row)) return count;
+      for (; link != kNoEntry; link = EntryAt(grid, link).next) {
+        const GridEntry& listing = EntryAt(grid, link);
+        ++entriesSeen;
+        if (!misses(listing.from, listing.to) && !take(listing, column, row)) return count;
       }
     }
   }
@@ -569,9 +595,10 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
 }
 
 void ListInRow(PieceGrid& grid, MaskPiece& piece, std::uint32_t row) {
+  const GridEntry listing = ListingOf(grid, piece, kNoEntry);
   for (std::uint32_t column = piece.cells.firstColumn;
        column <= piece.cells.lastColumn && !grid.broken; ++column) {
-    AddEntry(grid, CellIndex(grid, column, row), piece);
+    AddEntry(grid, CellIndex(grid, column, row), listing);
   }
 }
 
@@ -590,7 +617,7 @@ const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32
     for (std::uint32_t e = at.first; e != kNoEntry; e = EntryAt(grid, e).next) {
       if (++entries > grid.entriesUsed) return "a grid cell's chain does not end";
       if (e == built) added = false;
-      if (!added) continue;
+      if (!added || !grid.keepsBounds) continue;
       const GridEntry& listing = EntryAt(grid, e);
       const HeldBounds own = BoundsAt(grid, e);
       if (after.from > own.from || after.to < own.to || own.from > listing.from ||

@@ -102,13 +102,14 @@ struct PieceGrid {
   // along that axis; they pass over few when the frames span many cells
   // along it, as a tall narrow frame does down the rows.
   bool holdsColumns;
+  bool keepsBounds;        // whether added listings keep their bounds (GridCell)
   std::uint32_t builtFor;  // the region's piece count when the grid was built
   GridAxis columns;
   GridAxis rows;
   void* layout;     // one block: both axes' cuts and buckets, and the cells
   GridCell* cells;  // row by row
   GridEntry* entries;
-  HeldBounds* bounds;  // of each entry, by its number, while it is an added listing
+  HeldBounds* bounds;  // of each entry, by its number, while it is an added listing, if kept
   std::uint32_t entryCapacity;
   std::uint32_t entriesUsed;  // entries ever handed out, free ones included
   std::uint32_t freeEntry;    // the link of the chain of free entries
@@ -140,9 +141,10 @@ struct FrameSizes {
 // Lists the `count` pieces from `first` on in a new grid over a page of
 // positive size, with cells fitted to them and fine also over `focus`, whose
 // listings hold the edges that pass over the most for frames of `frames`'
-// shape. Returns false, with the grid released, when memory ran out.
+// shape, and whose added listings keep their bounds if `keepBounds`.
+// Returns false, with the grid released, when memory ran out.
 bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
-               const GridFocus& focus, const FrameSizes& frames, MaskPiece* first,
+               const GridFocus& focus, const FrameSizes& frames, bool keepBounds, MaskPiece* first,
                std::uint32_t count);
 // Frees the grid's memory; the grid is then neither live nor broken.
 void ReleaseGrid(PieceGrid& grid);
