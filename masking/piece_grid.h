@@ -40,17 +40,18 @@ struct HeldBounds {
 constexpr HeldBounds kNoBounds{0xFFFF, 0};
 
 // A cell's chain holds first the listings added since the grid was built,
-// newest first, and then those the build laid out. The bounds of an added
-// listing hold its own edges and those of the added listings after it, as
-// they were when it was added (a listing taken out later only leaves them
-// wider than need be), and the cell's bounds those of all its added
-// listings. Frames that go on across the page the way they went, as a
-// document's do, are beyond the pieces listed while the frames before them
-// were carved: a lookup passes over all of those at once.
+// newest first, and then those the build laid out, from `built` on. In a
+// grid that keeps bounds, the bounds of an added listing hold its own edges
+// and those of the added listings after it, as they were when it was added
+// (a listing taken out later only leaves them wider than need be), and the
+// cell's bounds those of all its added listings. Frames that go on across
+// the page the way they went, as a document's do, are beyond the pieces
+// listed while the frames before them were carved: a lookup passes over all
+// of those at once.
 struct GridCell {
   std::uint32_t first;  // the link of the chain's first entry
   std::uint32_t built;  // the link of the first listing laid out, kNoEntry when none is left
-  HeldBounds added;     // kNoBounds while none is added
+  HeldBounds added;     // kNoBounds while none is added, or while bounds are not kept
 };
 
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
