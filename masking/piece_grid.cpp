@@ -54,6 +54,7 @@ bool Reserve(T*& array, std::uint32_t& capacity, std::uint32_t used, std::uint64
 // Makes room for `needed` entries and their bounds; false when memory ran
 // out.
 bool ReserveEntries(PieceGrid& grid, std::uint64_t needed) {
+  // The bounds, when kept, have as much room as the entries.
   std::uint32_t boundsCapacity = grid.entryCapacity;
   return Reserve(grid.entries, grid.entryCapacity, grid.entriesUsed, needed) &&
          (!grid.keepsBounds ||
@@ -79,16 +80,16 @@ std::int32_t Held(Wide value) {
       value < 0 ? 0 : (value > kLargestHeldEdge ? kLargestHeldEdge : value));
 }
 
-// A piece's listing in a cell, before the cell's chain. Pieces lie on the
+// A piece's listing, not yet linked into a chain. Pieces lie on the
 // page while the region carves frames through the grid, so their edges fit.
 // (Growth, which takes pieces off the page, may list them with edges that
 // mean nothing; only lookups for frames read the edges, and the region
 // carves none through the grid after growth.)
-GridEntry ListingOf(const PieceGrid& grid, MaskPiece& piece, std::uint32_t next) {
-  if (!EdgesHeld(grid)) return GridEntry{&piece, next, 0, 0};
+GridEntry ListingOf(const PieceGrid& grid, MaskPiece& piece) {
+  if (!EdgesHeld(grid)) return GridEntry{&piece, kNoEntry, 0, 0};
   const auto from = static_cast<std::uint16_t>(grid.holdsColumns ? Wide{piece.x} : Wide{piece.y});
   const auto to = static_cast<std::uint16_t>(grid.holdsColumns ? RightOf(piece) : BottomOf(piece));
-  return GridEntry{&piece, next, from, to};
+  return GridEntry{&piece, kNoEntry, from, to};
 }
 
 // Lists a piece in a cell, given its listing (whose link is set here).
@@ -436,7 +437,7 @@ bool BuildGrid(PieceGrid& grid, std::int32_t pageWidth, std::int32_t pageHeight,
   // Each listing is linked to the one after it, and the last of each cell's
   // to none once all are in place.
   for (MaskPiece* p = first; p != nullptr; p = p->next) {
-    GridEntry listing = ListingOf(grid, *p, kNoEntry);
+    GridEntry listing = ListingOf(grid, *p);
     ForCells(grid.columns.spans, p->cells, [&](std::uint32_t cell) {
       const std::uint32_t at = cells[cell].first++;
       listing.next = LinkOf(at + 1);
@@ -479,7 +480,7 @@ bool GridWorn(const PieceGrid& grid, std::uint32_t pieceCount) {
 void AddToGrid(PieceGrid& grid, MaskPiece& piece) {
   piece.listed = true;
   if (grid.broken) return;
-  const GridEntry listing = ListingOf(grid, piece, kNoEntry);
+  const GridEntry listing = ListingOf(grid, piece);
   ForCells(grid.columns.spans, piece.cells, [&](std::uint32_t cell) {
     if (!grid.broken) AddEntry(grid, cell, listing);
   });
@@ -575,7 +576,7 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
         ++entriesSeen;
         if (!misses(listing.from, listing.to)) {
           if (!take(listing, column, row)) return count;
-        } else if (misses(BoundsAt(grid, link).from, BoundsAt(grid, link).to)) {
+        } else if (const HeldBounds rest = BoundsAt(grid, link); misses(rest.from, rest.to)) {
           link = built;
           break;
         }
@@ -595,7 +596,7 @@ std::uint32_t Collect(PieceGrid& grid, const CellRange& box, Wide left, Wide top
 }
 
 void ListInRow(PieceGrid& grid, MaskPiece& piece, std::uint32_t row) {
-  const GridEntry listing = ListingOf(grid, piece, kNoEntry);
+  const GridEntry listing = ListingOf(grid, piece);
   for (std::uint32_t column = piece.cells.firstColumn;
        column <= piece.cells.lastColumn && !grid.broken; ++column) {
     AddEntry(grid, CellIndex(grid, column, row), listing);
@@ -607,12 +608,12 @@ const char* GridFault(const PieceGrid& grid, const MaskPiece* first, std::uint32
   std::uint64_t entries = 0;
   const std::uint64_t cellCount = std::uint64_t{grid.columns.spans} * grid.rows.spans;
   for (std::uint64_t cell = 0; cell < cellCount; ++cell) {
-    const std::uint32_t built = grid.cells[cell].built;
-    bool added = true;
     // Each added listing's bounds hold its own edges and those of the added
     // listing after it, whose bounds hold the rest; the cell's hold the
     // first's.
     const GridCell& at = grid.cells[cell];
+    const std::uint32_t built = at.built;
+    bool added = true;
     HeldBounds after = at.added;
     for (std::uint32_t e = at.first; e != kNoEntry; e = EntryAt(grid, e).next) {
       if (++entries > grid.entriesUsed) return "a grid cell's chain does not end";
