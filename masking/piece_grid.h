@@ -92,9 +92,10 @@ struct GridAxis {
 // longer covers are taken from it. Which pieces are listed is the region's
 // choice.
 //
-// All memory comes from AllocateBlock. When a request fails the grid becomes
-// `broken`: its lists are incomplete, every further change is ignored, and
-// the region releases it and does without.
+// All memory comes from AllocateBlock; a grid that is not `live` holds none.
+// When a request fails the grid becomes `broken`: its lists are incomplete,
+// every further change is ignored, and the region releases it and does
+// without.
 struct PieceGrid {
   bool live;
   bool broken;

@@ -25,6 +25,11 @@ const char* MaskRegion::Check(const ScratchMemory& memory) const {
     if (++count > pieceCount_) return "the list holds more pieces than the region counts";
   }
   if (count != pieceCount_) return "the list holds fewer pieces than the region counts";
+  if (!grid_.live && (grid_.layout != nullptr || grid_.entries != nullptr ||
+                      grid_.bounds != nullptr || grid_.found != nullptr)) {
+    return "a grid that is not live holds memory";
+  }
+  if (grown_ && grid_.live) return "a grid outlives growth, which left its cells behind";
   if (!PageHasArea() || grown_) return nullptr;
   for (const MaskPiece* p = head_->next; p != nullptr; p = p->next) {
     if (p->width <= 0 || p->height <= 0) return "a piece has no area";

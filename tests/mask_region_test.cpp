@@ -587,6 +587,9 @@ TEST(RegionSelfCheck, ReportsEachKindOfDamage) {
                        masking::kNoBounds;
                  }),
       "a grid listing's bounds leave out a listing after it");
+  // A grid taken for gone while it still holds its memory.
+  EXPECT_EQ(FaultAfter(kGridAtTheEnd, [](MaskRegion& r) { MaskRegionProbe::Grid(r).live = false; }),
+            "a grid that is not live holds memory");
   // Listed once more, in a cell it does not cover.
   EXPECT_EQ(FaultAfter(kGridAtTheEnd,
                        [](MaskRegion& r) {
